@@ -1,0 +1,103 @@
+// Safe replacement of a file's content on POSIX systems: write a temporary
+// file beside the target, fsync it, give it the target's mode, rename it over
+// the target, then fsync the folder so that the rename itself is durable.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/os.h"
+
+namespace pngc::os {
+namespace {
+
+// The folder part of a path, for the temporary file and the folder fsync.
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Creates a new file beside `target`, never over an existing one.
+int CreateTemporary(const std::string& target, std::string* name) {
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".pngc-%ld-%u.tmp", static_cast<long>(getpid()),
+                  ++counter);
+    *name = target + suffix;
+    const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);  // best effort: the new content is already in place
+  close(fd);
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
+  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
+  std::string target = path;
+
+  // Write through a symbolic link to the file it names, keeping the link.
+  struct stat old {};
+  bool exists = lstat(target.c_str(), &old) == 0;
+  if (exists && S_ISLNK(old.st_mode)) {
+    char* resolved = realpath(target.c_str(), nullptr);
+    if (resolved == nullptr) return false;
+    target = resolved;
+    std::free(resolved);
+    exists = stat(target.c_str(), &old) == 0;
+  }
+  // A read-only file is refused even where root could write it, as on Windows.
+  if (exists && (!S_ISREG(old.st_mode) || (old.st_mode & 0222) == 0)) return false;
+
+  if (Injected(Call::kCreateFile)) return false;
+  std::string temporary;
+  const int fd = CreateTemporary(target, &temporary);
+  if (fd < 0) return false;
+
+  bool ok = !Injected(Call::kWriteFile) &&
+            WriteAll(fd, static_cast<const unsigned char*>(data), size);
+  ok = ok && !Injected(Call::kFlushFile) && fsync(fd) == 0;
+  if (ok && exists) {
+    // Keep the target's permissions and, where allowed, its owner.
+    ok = fchmod(fd, old.st_mode & 07777) == 0;
+    if (ok && fchown(fd, old.st_uid, old.st_gid) != 0) {
+      // Not permitted for other users' files; the mode still holds.
+    }
+  }
+  ok = (close(fd) == 0) && ok;
+  ok = ok && !Injected(Call::kReplaceFile) && rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  SyncFolder(FolderOf(target));
+  return true;
+}
+
+}  // namespace pngc::os

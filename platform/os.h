@@ -1,0 +1,54 @@
+// The one seam between the plug-in and the operating system. The core calls
+// the system only through these functions, so that a test can make any one of
+// them fail (SetFaultHook) and see that the plug-in answers cleanly.
+#ifndef PNGCOMMENT_PLATFORM_OS_H
+#define PNGCOMMENT_PLATFORM_OS_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pngc::os {
+
+// The system calls that can fail, for fault injection.
+enum class Call {
+  kLocalAlloc,  // a local-memory block for the host
+  kLocalLock,   // locking that block
+  kCreateFile,  // creating the temporary file beside the target
+  kWriteFile,   // writing its content
+  kFlushFile,   // flushing it to the disk
+  kReplaceFile  // putting it in the target's place
+};
+
+// Called before each of the calls above; returning true makes that call fail
+// as the system would. Null (the default) injects nothing.
+using FaultHook = bool (*)(Call call);
+void SetFaultHook(FaultHook hook);
+// True when the installed hook asks `call` to fail.
+bool Injected(Call call);
+
+using LocalHandle = void*;
+
+// LocalAlloc with LMEM_MOVEABLE | LMEM_ZEROINIT; null when it fails.
+LocalHandle AllocateLocal(std::size_t bytes);
+// LocalLock; null when it fails (as for any block of 0 bytes).
+void* LockLocal(LocalHandle handle);
+// LocalUnlock.
+void UnlockLocal(LocalHandle handle);
+// LocalFree; a null handle is ignored.
+void FreeLocal(LocalHandle handle);
+
+// MessageBoxA with an OK button and an information icon, owned by `owner`.
+// Natively it prints caption and text to standard error and returns at once.
+void ShowMessage(void* owner, const char* text, const char* caption);
+
+// Replaces the content of the file `path` with `size` bytes at `data`, or
+// creates it, without ever leaving a partly written file under that name:
+// the bytes go to a new temporary file in the same folder, which is flushed
+// and then put in the target's place. Returns false, with the target exactly
+// as it was and no temporary file left behind, when any step fails; a
+// read-only target is such a failure.
+bool ReplaceFileContent(const char* path, const void* data, std::size_t size);
+
+}  // namespace pngc::os
+
+#endif

@@ -1,0 +1,21 @@
+// What the plug-in tells the host about itself.
+#ifndef PNGCOMMENT_PLUGIN_PLUGIN_INFO_H
+#define PNGCOMMENT_PLUGIN_PLUGIN_INFO_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pngc {
+
+// The information strings by index: identifier, description, file-name
+// pattern, format name.
+constexpr int kPluginInfoCount = 4;
+extern const char* const kPluginInfo[kPluginInfoCount];
+
+// The eight bytes with which every PNG file begins.
+constexpr std::size_t kPngSignatureSize = 8;
+extern const std::uint8_t kPngSignature[kPngSignatureSize];
+
+}  // namespace pngc
+
+#endif

@@ -1,0 +1,60 @@
+// The plug-in's five exports, as a host calls them. On Windows they use the
+// standard calling convention (stdcall) and every argument and result is 32
+// bits wide; elsewhere they are plain C functions of the shared library.
+#ifndef PNGCOMMENT_PLUGIN_PNGCOMMENT_H
+#define PNGCOMMENT_PLUGIN_PNGCOMMENT_H
+
+#include <cstdint>
+
+#include "platform/windows_types.h"
+
+#ifdef _WIN32
+#define PNGC_CALL __stdcall
+#define PNGC_EXPORT
+#else
+#define PNGC_CALL
+#define PNGC_EXPORT __attribute__((visibility("default")))
+#endif
+
+// Results of the exports: 0 is success, a negative value a refusal or failure.
+enum PngcResult : std::int32_t {
+  kPngcOk = 0,               // done; for IsSupported: the data is a PNG
+  kPngcQueryAnswer = 1,      // ConfigurationDlg: the answer to request 2
+  kPngcNotPng = -1,          // IsSupported: no PNG signature (or a null pointer)
+  kPngcFailed = -4,          // GetComment, WriteComment: the work ended early
+                             // (out of memory, bad arguments); nothing written
+  kPngcUnknownRequest = -6,  // ConfigurationDlg: a request other than 0 and 2
+};
+
+extern "C" {
+
+// Copies information string `index` (0 "CPI1", 1 the description, 2 "*.png",
+// 3 "PNG Image (ZLib Text)") with its terminating zero into `buffer` and
+// returns its length without the zero. Any other index returns 0 and leaves
+// the buffer untouched, as does a null buffer. The copy is not limited by
+// `buffer_length`: the buffer must hold the description and its zero.
+PNGC_EXPORT std::int32_t PNGC_CALL GetPluginInfo(std::int32_t index, char* buffer,
+                                                 std::int32_t buffer_length);
+
+// Request 0 shows the about box owned by `parent` and returns 0 when it is
+// closed; request 2 returns 1 and shows nothing; any other request is
+// refused with -6.
+PNGC_EXPORT std::int32_t PNGC_CALL ConfigurationDlg(HWND parent, std::int32_t request);
+
+// 0 when the eight bytes at `data` are the PNG signature, -1 otherwise or
+// when `data` is null. Reads nothing past the eighth byte.
+PNGC_EXPORT std::int32_t PNGC_CALL IsSupported(const char* data, std::uintptr_t unused);
+
+// Reads the PNG of `size` bytes at `image` into the host's two handles.
+PNGC_EXPORT std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::uint8_t* image,
+                                              std::int32_t size, HLOCAL* comment,
+                                              HLOCAL* summary);
+
+// Writes the PNG at `image` with its text chunks replaced to `file_name`.
+PNGC_EXPORT std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name,
+                                                const std::uint8_t* image, std::int32_t size,
+                                                const char* comment, std::int32_t length);
+
+}  // extern "C"
+
+#endif

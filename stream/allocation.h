@@ -1,0 +1,26 @@
+// Every byte buffer that the plug-in owns is taken from here, so that a test
+// can make any single allocation fail (SetAllocationFaultHook) and check that
+// the call still ends cleanly. The functions return null on failure; callers
+// raise EMemoryError.
+#ifndef PNGCOMMENT_STREAM_ALLOCATION_H
+#define PNGCOMMENT_STREAM_ALLOCATION_H
+
+#include <cstddef>
+
+namespace pngc {
+
+// Uninitialised bytes, or zero-filled ones; null when memory cannot be had.
+void* AllocateBytes(std::size_t size);
+void* AllocateZeroedBytes(std::size_t size);
+// Resizes a block from AllocateBytes, keeping its content up to the smaller
+// size; null (and the old block left intact) when memory cannot be had.
+void* ReallocateBytes(void* block, std::size_t size);
+void FreeBytes(void* block);
+
+// Called before each allocation above; returning true makes it fail.
+using AllocationFaultHook = bool (*)();
+void SetAllocationFaultHook(AllocationFaultHook hook);
+
+}  // namespace pngc
+
+#endif

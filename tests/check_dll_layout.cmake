@@ -1,0 +1,40 @@
+# Checks the DLL as a host's loader sees it: a PE32 image for i386 that
+# exports exactly the five plug-in functions and imports only DLLs that every
+# Windows system has. Run with -DOBJDUMP=... -DDLL=... -P.
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed")
+endif()
+
+if(NOT dump MATCHES "file format pei-i386" OR NOT dump MATCHES "Magic[ \t]+010b[ \t]+\\(PE32\\)")
+  message(FATAL_ERROR "not a PE32 image for i386")
+endif()
+
+# Export names follow the "[Ordinal/Name Pointer] Table" header, one a line.
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\] [^\n]+\n)+)" table "${dump}")
+string(REPLACE "\n" ";" lines "${CMAKE_MATCH_1}")
+set(exports)
+foreach(line IN LISTS lines)
+  if(line MATCHES "\\[ *[0-9]+\\] ([^ \t]+)")
+    list(APPEND exports ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+list(SORT exports)
+set(expected ConfigurationDlg GetComment GetPluginInfo IsSupported WriteComment)
+if(NOT exports STREQUAL expected)
+  message(FATAL_ERROR "exports are '${exports}', expected '${expected}'")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(system_dlls kernel32.dll user32.dll msvcrt.dll advapi32.dll)
+foreach(import IN LISTS imports)
+  string(SUBSTRING "${import}" 10 -1 name)
+  string(STRIP "${name}" name)
+  string(TOLOWER "${name}" lower)
+  if(NOT lower IN_LIST system_dlls)
+    message(FATAL_ERROR "imports ${name}, which a Windows system need not have")
+  endif()
+  message(STATUS "imports ${name}")
+endforeach()
+message(STATUS "exports ${exports}")
