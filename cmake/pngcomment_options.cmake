@@ -2,10 +2,7 @@
 # library rather than global flags.
 add_library(pngcomment_options INTERFACE)
 target_compile_features(pngcomment_options INTERFACE cxx_std_17)
-set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_options(pngcomment_options INTERFACE -Wall -Wextra -Werror)
-set(CMAKE_CXX_VISIBILITY_PRESET hidden)
-set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
 
 if(PNGCOMMENT_SANITIZE AND NOT WIN32)
   set(pngcomment_sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
