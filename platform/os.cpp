@@ -40,4 +40,19 @@ void ShowMessage(void* owner, const char* text, const char* caption) {
 #endif
 }
 
+bool PumpMessages() {
+#ifdef _WIN32
+  MSG message;
+  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      return false;
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageA(&message);
+  }
+#endif
+  return true;
+}
+
 }  // namespace pngc::os

@@ -41,6 +41,14 @@ void FreeLocal(LocalHandle handle);
 // Natively it prints caption and text to standard error and returns at once.
 void ShowMessage(void* owner, const char* text, const char* caption);
 
+// Dispatches the calling thread's pending window messages (PeekMessageA with
+// PM_REMOVE, TranslateMessage, DispatchMessageA) so that the host's windows
+// stay alive during long work. WM_QUIT is not dispatched: it is posted again
+// with its exit code (PostQuitMessage) and false is returned, telling the
+// caller to pump no more in this operation, so that the host still receives
+// it once after the call. Natively there is nothing to pump: true.
+bool PumpMessages();
+
 // Replaces the content of the file `path` with `size` bytes at `data`, or
 // creates it, without ever leaving a partly written file under that name:
 // the bytes go to a new temporary file in the same folder, which is flushed

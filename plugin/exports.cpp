@@ -1,9 +1,12 @@
-// The three small exports and the stand-ins for the two working ones.
+// The exports: each catches every exception that its work lets pass, since
+// none may cross into the host.
 #include <cstring>
 
 #include "platform/os.h"
 #include "plugin/plugin_info.h"
 #include "plugin/pngcomment.h"
+#include "reader/chunk_walk.h"
+#include "reader/comment_reader.h"
 
 extern "C" {
 
@@ -35,12 +38,18 @@ std::int32_t PNGC_CALL IsSupported(const char* data, std::uintptr_t unused) {
                                                                               : kPngcNotPng;
 }
 
-// Reading and writing come with the chunk walk; until then both refuse.
 std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::uint8_t* image,
                                   std::int32_t size, HLOCAL* comment, HLOCAL* summary) {
-  (void)unused, (void)image, (void)size, (void)comment, (void)summary;
-  return kPngcFailed;
+  (void)unused;
+  try {
+    return pngc::ReadComment(image, size, reinterpret_cast<void**>(comment),
+                             reinterpret_cast<void**>(summary));
+  } catch (...) {  // EMemoryError above all; every other type alike
+    return kPngcFailed;
+  }
 }
+
+// Writing comes with the file rewrite; until then it refuses.
 
 std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name,
                                     const std::uint8_t* image, std::int32_t size,

@@ -11,7 +11,4 @@ const char* const kPluginInfo[kPluginInfoCount] = {
     "PNG Image (ZLib Text)",
 };
 
-const std::uint8_t kPngSignature[kPngSignatureSize] = {0x89, 0x50, 0x4E, 0x47,
-                                                       0x0D, 0x0A, 0x1A, 0x0A};
-
 }  // namespace pngc

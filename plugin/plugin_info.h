@@ -12,10 +12,6 @@ namespace pngc {
 constexpr int kPluginInfoCount = 4;
 extern const char* const kPluginInfo[kPluginInfoCount];
 
-// The eight bytes with which every PNG file begins.
-constexpr std::size_t kPngSignatureSize = 8;
-extern const std::uint8_t kPngSignature[kPngSignatureSize];
-
 }  // namespace pngc
 
 #endif

@@ -9,8 +9,34 @@
 #include "stream/allocation.h"
 #include "stream/memory_error.h"
 
+// Under AddressSanitizer the storage past the content is poisoned, so that a
+// read beyond the content (beyond the image data, for the input stream) is
+// reported even though it stays inside the allocation.
+#if defined(__SANITIZE_ADDRESS__)
+#define PNGC_POISON_SLACK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PNGC_POISON_SLACK 1
+#endif
+#endif
+#ifdef PNGC_POISON_SLACK
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace pngc {
 namespace {
+
+void Poison([[maybe_unused]] const std::uint8_t* bytes, [[maybe_unused]] std::size_t size) {
+#ifdef PNGC_POISON_SLACK
+  ASAN_POISON_MEMORY_REGION(bytes, size);
+#endif
+}
+
+void Unpoison([[maybe_unused]] const std::uint8_t* bytes, [[maybe_unused]] std::size_t size) {
+#ifdef PNGC_POISON_SLACK
+  ASAN_UNPOISON_MEMORY_REGION(bytes, size);
+#endif
+}
 
 constexpr std::int64_t kMaxContent = std::numeric_limits<std::int32_t>::max();
 
@@ -31,6 +57,7 @@ TBitMemoryStream::TBitMemoryStream() {
   if (memory_ == nullptr) throw EMemoryError();
   capacity_ = kInitialCapacity;
   reserved_ = kInitialCapacity;
+  Poison(memory_, reserved_);
 }
 
 TBitMemoryStream::~TBitMemoryStream() {
@@ -51,17 +78,22 @@ std::uint8_t* TBitMemoryStream::Realloc(std::int32_t capacity) {
   }
   const auto wanted = static_cast<std::size_t>(capacity);
   if (memory_ != nullptr && wanted <= reserved_) return memory_;
-  // Reserve half as much again, so that appends past the capacity reallocate
-  // only O(log n) times; fall back to the exact size when memory is short
-  // (a 32-bit process has 2 GiB of address space).
-  const std::size_t generous =
-      static_cast<std::size_t>(std::min<std::int64_t>(kMaxContent, std::int64_t{capacity} * 3 / 2));
+  // Grow the storage by half again at least, so that appends past the
+  // capacity reallocate only O(log n) times (one large write still takes
+  // just what it needs); fall back to the exact size when memory is short,
+  // as in a 32-bit process with 2 GiB of address space.
+  const std::size_t generous = static_cast<std::size_t>(std::min<std::int64_t>(
+      kMaxContent, std::max<std::int64_t>(capacity, static_cast<std::int64_t>(reserved_) * 3 / 2)));
   for (const std::size_t size : {generous, wanted}) {
     void* block = memory_ != nullptr ? ReallocateBytes(memory_, size) : AllocateBytes(size);
     if (block != nullptr) {
       reserved_ = size;
-      return static_cast<std::uint8_t*>(block);
+      auto* bytes = static_cast<std::uint8_t*>(block);
+      const auto content = static_cast<std::size_t>(memory_ != nullptr ? size_ : 0);
+      Poison(bytes + content, reserved_ - content);
+      return bytes;
     }
+    if (size == wanted) break;
   }
   throw EMemoryError();
 }
@@ -89,6 +121,7 @@ std::int32_t TBitMemoryStream::Write(const void* buffer, std::int32_t count) {
       SetCapacity(static_cast<std::int32_t>(end));
       if (inside) source = memory_ + offset;
     }
+    Unpoison(memory_ + size_, static_cast<std::size_t>(end - size_));
     // Bytes skipped by a seek past the end become zeros, never stale memory.
     if (position_ > size_) std::memset(memory_ + size_, 0, static_cast<std::size_t>(position_ - size_));
     size_ = static_cast<std::int32_t>(end);

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
+#include "tests/png_builder.h"
 #include "tools/plugin_loader.h"
 #include "tools/version_info.h"
 
@@ -138,7 +141,144 @@ TEST_F(HostTest, IsSupportedReadsNothingPastTheEighthByte) {
 #endif
 }
 
+// GetComment as a host calls it: the image bytes in, two blocks out.
+class GetCommentTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    get_comment_ = library_.Get<GetCommentFn>("GetComment");
+    ASSERT_NE(get_comment_, nullptr);
+  }
+  void TearDown() override {
+    if (comment_ != kUntouched) library_.FreeLocalBlock(comment_);
+    if (summary_ != kUntouched) library_.FreeLocalBlock(summary_);
+  }
+  std::int32_t Read(const std::string& png, std::int32_t size = -1) {
+    TearDown();
+    comment_ = summary_ = kUntouched;
+    return get_comment_(0, reinterpret_cast<const std::uint8_t*>(png.data()),
+                        size >= 0 ? size : static_cast<std::int32_t>(png.size()), &comment_,
+                        &summary_);
+  }
+
+  void* const kUntouched = reinterpret_cast<void*>(0x5EED);
+  GetCommentFn get_comment_ = nullptr;
+  void* comment_ = kUntouched;
+  void* summary_ = kUntouched;
+};
+
+TEST_F(GetCommentTest, HandsOverTheSummaryAndTheCommentText) {
+  using namespace pngtest;
+  using namespace std::string_literals;
+  const std::string png = Png({Ihdr(640, 480, 8, 3, 1), Text("Title", "Hello\nworld"), Idat(100),
+                               Ztxt("Desc", "x\ny"), Iend(), Text("Late", "")});
+  ASSERT_EQ(Read(png), 0);
+  const std::string comment = "[Title]\r\nHello\r\nworld\r\n<Desc>\r\nx\r\ny\r\n[Late]\r\n"s;
+  EXPECT_EQ(library_.LocalBlockSize(comment_), comment.size() + 1);
+  EXPECT_EQ(library_.LocalBlockBytes(comment_), comment + "\0"s);
+  const std::string summary = "PNG(Portable Network Graphics) Image\r\n"
+                              "Pixel Size : 640 x 480\r\n"
+                              "Color Type : Indexed Color\r\n"
+                              "Color Depth: 8 bits/pixel\r\n"
+                              "Interlace  : Adam7 interlace\r\n"
+                              "File Size  : " + std::to_string(png.size()) + " byte\r\n";
+  EXPECT_EQ(library_.LocalBlockSize(summary_), summary.size());
+  EXPECT_EQ(library_.LocalBlockBytes(summary_), summary);
+
+  // Without text the comment out-parameter keeps what the host put there.
+  ASSERT_EQ(Read(Png({Ihdr(1, 1), Iend()})), 0);
+  EXPECT_EQ(comment_, kUntouched);
+  EXPECT_NE(summary_, kUntouched);
+  // Without IHDR the summary block is empty, but handed over.
+  ASSERT_EQ(Read(Png({Text("A", "b")})), 0);
+  EXPECT_NE(summary_, kUntouched);
+  EXPECT_EQ(library_.LocalBlockSize(summary_), 0u);
+}
+
+TEST_F(GetCommentTest, BrokenFramingEndsTheWalk) {
+  using namespace pngtest;
+  const std::string png = Png({Ihdr(7, 9), Text("T", "text"), Ztxt("Z", "zipped"), Iend()});
+  for (std::size_t size = 0; size <= png.size(); ++size) {
+    EXPECT_EQ(Read(png, static_cast<std::int32_t>(size)), 0) << size;
+  }
+  for (std::uint32_t length : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 0xFFFFFFF4u}) {
+    EXPECT_EQ(Read(Png({Ihdr(1, 1), ChunkStating(length, "zTXt", "K"), Text("A", "")})), 0);
+  }
+  TearDown();
+  comment_ = summary_ = kUntouched;
+  EXPECT_EQ(get_comment_(0, nullptr, 10, &comment_, &summary_), 0);
+  EXPECT_EQ(library_.LocalBlockSize(summary_), 0u) << "nothing read: an empty summary";
+  EXPECT_EQ(get_comment_(0, reinterpret_cast<const std::uint8_t*>(png.data()), -1, nullptr,
+                         nullptr),
+            0);
+}
+
+// A zTXt whose text inflates past what a 32-bit process can hold ends the
+// call with -4 as soon as the text stops growing, and hands nothing over.
+// (Natively the same path, a destination that refuses to grow, is tested on
+// the codec; inflating 2 GiB here would only cost time.)
+TEST_F(GetCommentTest, TextTooLargeForMemoryIsRefused) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "64-bit: memory holds the text";
+  // 1 MiB of zeros after a full flush deflates to a block that depends on no
+  // earlier data, so repeating it makes a stream of 2 GiB at no cost.
+  z_stream deflater{};
+  ASSERT_EQ(deflateInit(&deflater, 9), Z_OK);
+  const std::string zeros(1 << 20, '\0');
+  std::string out(1 << 16, '\0');
+  const auto deflate_zeros = [&] {
+    deflater.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+    deflater.avail_in = static_cast<uInt>(zeros.size());
+    deflater.next_out = reinterpret_cast<Bytef*>(out.data());
+    deflater.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&deflater, Z_FULL_FLUSH), Z_OK);
+    return out.substr(0, out.size() - deflater.avail_out);
+  };
+  std::string bomb = deflate_zeros();  // with the zlib header
+  const std::string block = deflate_zeros();
+  deflateEnd(&deflater);
+  for (int mib = 1; mib < 2048; ++mib) bomb += block;
+  using namespace pngtest;
+  const std::string png = Png({Ihdr(1, 1), Text("A", "kept?"), Chunk("zTXt", std::string("Bomb\0\0", 6) + bomb)});
+  EXPECT_EQ(Read(png), -4);
+  EXPECT_EQ(comment_, kUntouched);
+  EXPECT_EQ(summary_, kUntouched);
+}
+
 #ifdef _WIN32
+int g_app_messages = 0;
+
+LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_APP) ++g_app_messages;
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// While a zTXt inflates, the host's windows are served; a quit message that
+// arrives meanwhile is not swallowed but reaches the host once afterwards.
+TEST_F(GetCommentTest, ServesWindowsAndKeepsTheQuitMessage) {
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = CountingWindowProc;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = "pngcomment-test";
+  RegisterClassA(&window_class);
+  HWND window = CreateWindowA("pngcomment-test", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              window_class.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  using namespace pngtest;
+  const std::string png =
+      Png({Ihdr(1, 1), Ztxt("One", std::string(100000, 'x')), Ztxt("Two", "y")});
+  g_app_messages = 0;
+  PostMessageA(window, WM_APP, 0, 0);
+  PostQuitMessage(7);
+  EXPECT_EQ(Read(png), 0);
+  EXPECT_EQ(g_app_messages, 1) << "the window's message was dispatched during the call";
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 7u);
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) << "WM_QUIT comes once";
+  DestroyWindow(window);
+}
+
 DWORD WINAPI ReturnSeven(LPVOID) { return 7; }
 
 // Loading runs the entry point for process attach; a thread started and

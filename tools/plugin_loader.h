@@ -3,6 +3,7 @@
 #ifndef PNGCOMMENT_TOOLS_PLUGIN_LOADER_H
 #define PNGCOMMENT_TOOLS_PLUGIN_LOADER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -44,8 +45,21 @@ class PluginLibrary {
     return reinterpret_cast<Fn>(Find(name));
   }
 
+  // The host's side of the local-memory blocks that GetComment hands over:
+  // KERNEL32 on Windows, the stand-ins that the library exports elsewhere.
+  // The block's size (0 for a null handle).
+  std::size_t LocalBlockSize(void* block) const;
+  // A copy of the block's bytes.
+  std::string LocalBlockBytes(void* block) const;
+  // Frees the block; a null handle is ignored.
+  void FreeLocalBlock(void* block) const;
+
  private:
   void* handle_ = nullptr;
+  void* (HOST_CALL* local_lock_)(void*) = nullptr;
+  int (HOST_CALL* local_unlock_)(void*) = nullptr;
+  void* (HOST_CALL* local_free_)(void*) = nullptr;
+  std::size_t (HOST_CALL* local_size_)(void*) = nullptr;
 };
 
 #endif

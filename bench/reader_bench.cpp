@@ -1,0 +1,389 @@
+// How the cost of ReadComment grows with the file and with the text.
+//
+// BM_ReadLargePng: a photo-sized PNG whose comment is small. The reader
+// copies the image once and then only steps from chunk header to chunk
+// header (IDAT data is never inflated), so the time should double with the
+// file, and stay near a plain copy of the same bytes: BM_MemcpyFloor copies
+// into memory touched beforehand, BM_MemcpyFreshFloor into a new block each
+// time, as the reader's copy must (the page faults count, as they do there).
+//
+// BM_ReadLargeZtxt: a small PNG whose one zTXt holds a long text. The text is
+// inflated and rendered (LF becomes CR LF), so the time should double with
+// the text and stay near zlib's own inflate of the same stream into a buffer
+// of the right size (BM_InflateFloor).
+//
+// scripts/bench-report prints the doubling ratios and the ratio of each case
+// to its floor from the same run.
+#ifdef PNGC_BENCHMARK_SHIM
+#include "bench/benchmark_shim.h"
+#else
+#include <benchmark/benchmark.h>
+#endif
+
+#include <zlib.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/os.h"
+#include "reader/comment_reader.h"
+
+namespace {
+
+constexpr std::int64_t kKiB = 1 << 10;
+constexpr std::int64_t kMiB = 1 << 20;
+
+using Bytes = std::vector<std::uint8_t>;
+
+#ifdef __GLIBC__
+// glibc serves a block from the system (fresh pages, faulted in as they are
+// filled) or from its heap (pages it already has) by a threshold that rises
+// with each large block freed, up to 32 MiB. The reader's streams for a
+// 16 MiB text would then reuse pages while those of a 64 MiB one always
+// fault them in, and the doubling ratios would measure that. A fixed
+// threshold serves every large block fresh, whatever the size, as Windows
+// does (HeapAlloc gives large blocks VirtualAlloc'd pages of their own).
+[[maybe_unused]] const bool kFreshLargeBlocks = mallopt(M_MMAP_THRESHOLD, 128 * 1024) != 0;
+#endif
+
+// A case that did not read what it is built to measure would give figures
+// for some other work, so the run stops instead. Checked outside the clock.
+void Require(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "pngcomment_reader_bench: %s\n", what);
+  std::exit(1);
+}
+
+void PutUint32(std::uint8_t* out, std::uint32_t value) {
+  out[0] = static_cast<std::uint8_t>(value >> 24);
+  out[1] = static_cast<std::uint8_t>(value >> 16);
+  out[2] = static_cast<std::uint8_t>(value >> 8);
+  out[3] = static_cast<std::uint8_t>(value);
+}
+
+// Frames chunks into one buffer reserved up front: a 256 MiB image must not
+// be reallocated (and briefly held twice) in a 32-bit process.
+class PngFramer {
+ public:
+  explicit PngFramer(std::size_t capacity) {
+    static const std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    bytes_.reserve(capacity);
+    bytes_.assign(kSignature, kSignature + sizeof kSignature);
+  }
+
+  // Appends the header of a chunk with `size` data bytes and returns its
+  // data, for the caller to fill before End.
+  std::uint8_t* Begin(const char* type, std::size_t size) {
+    Require(bytes_.size() + 12 + size <= bytes_.capacity(), "PNG larger than reserved");
+    start_ = bytes_.size();
+    bytes_.resize(start_ + 8 + size + 4);
+    PutUint32(&bytes_[start_], static_cast<std::uint32_t>(size));
+    std::memcpy(&bytes_[start_ + 4], type, 4);
+    return &bytes_[start_ + 8];
+  }
+
+  // Writes the CRC of the chunk begun last, over its type and data.
+  void End() {
+    const std::size_t crc_at = bytes_.size() - 4;
+    const uLong crc = crc32(0L, &bytes_[start_ + 4], static_cast<uInt>(crc_at - start_ - 4));
+    PutUint32(&bytes_[crc_at], static_cast<std::uint32_t>(crc));
+  }
+
+  void Chunk(const char* type, const void* data, std::size_t size) {
+    std::uint8_t* out = Begin(type, size);
+    if (size > 0) std::memcpy(out, data, size);
+    End();
+  }
+
+  // A text chunk: keyword, NUL, then (zTXt) method 0 and the zlib stream.
+  void Text(const char* type, const char* keyword, const Bytes& text) {
+    const std::size_t keyword_size = std::strlen(keyword) + 1;
+    const std::size_t method_size = type[0] == 'z' ? 1 : 0;
+    std::uint8_t* data = Begin(type, keyword_size + method_size + text.size());
+    std::memcpy(data, keyword, keyword_size);
+    if (method_size != 0) data[keyword_size] = 0;
+    if (!text.empty()) std::memcpy(data + keyword_size + method_size, text.data(), text.size());
+    End();
+  }
+
+  void Header(std::uint32_t width, std::uint32_t height) {
+    std::uint8_t ihdr[13] = {0, 0, 0, 0, 0, 0, 0, 0, 8, 2, 0, 0, 0};  // 8-bit RGB
+    PutUint32(ihdr, width);
+    PutUint32(ihdr + 4, height);
+    Chunk("IHDR", ihdr, sizeof ihdr);
+  }
+
+  Bytes Take() { return std::move(bytes_); }
+
+ private:
+  Bytes bytes_;
+  std::size_t start_ = 0;
+};
+
+// Bytes that deflate cannot shrink, as compressed image data is.
+void FillNoise(std::uint8_t* out, std::size_t size, std::uint32_t& state) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i % 4 == 0) {
+      state ^= state << 13;  // xorshift32
+      state ^= state >> 17;
+      state ^= state << 5;
+    }
+    out[i] = static_cast<std::uint8_t>(state >> (8 * (i % 4)));
+  }
+}
+
+Bytes AsBytes(const char* text) { return Bytes(text, text + std::strlen(text)); }
+
+Bytes Deflate(const Bytes& text) {
+  uLongf size = compressBound(static_cast<uLong>(text.size()));
+  Bytes stream(size);
+  Require(compress2(stream.data(), &size, text.data(), static_cast<uLong>(text.size()),
+                    Z_DEFAULT_COMPRESSION) == Z_OK,
+          "compress2 failed");
+  // A copy of the exact size, so the bound's slack is not kept for the run.
+  return Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
+// Lines of a text; numbered, so that it compresses as real text does
+// rather than to nothing.
+Bytes TextLines(int first, int count) {
+  Bytes text;
+  char line[64];
+  for (int i = first; i < first + count; ++i) {
+    const int length = std::snprintf(line, sizeof line, "line %08d of the comment\n", i);
+    text.insert(text.end(), line, line + length);
+  }
+  return text;
+}
+
+// A PNG as a camera or an editor writes it: metadata first, the image data in
+// IDATs of `idat_chunk` bytes totalling `idat_total`, and a tEXt and a zTXt
+// after them, which the reader must walk past every IDAT to find.
+Bytes LargePng(std::int64_t idat_chunk, std::int64_t idat_total) {
+  const auto chunks = static_cast<std::size_t>((idat_total + idat_chunk - 1) / idat_chunk);
+  PngFramer png(static_cast<std::size_t>(idat_total) + chunks * 12 + 64 * kKiB);
+  const std::uint32_t width = 8192;  // RGB rows of 3 * 8192 bytes and a filter byte
+  png.Header(width, static_cast<std::uint32_t>(idat_total / (width * 3 + 1)) + 1);
+  png.Text("tEXt", "Title", AsBytes("Harbour at dawn"));
+  png.Text("tEXt", "Author", AsBytes("A. Photographer"));
+  png.Text("tEXt", "Description", TextLines(0, 128));  // 3.6 KiB
+  png.Text("tEXt", "Software", AsBytes("pngcomment reader benchmark"));
+  std::uint32_t noise = 0x9E3779B9u;
+  for (std::int64_t done = 0; done < idat_total; done += idat_chunk) {
+    const auto size = static_cast<std::size_t>(std::min(idat_chunk, idat_total - done));
+    FillNoise(png.Begin("IDAT", size), size, noise);
+    png.End();
+  }
+  png.Text("tEXt", "Comment", AsBytes("Scanned from the original negative."));
+  png.Text("zTXt", "Note", Deflate(TextLines(1000, 32)));
+  png.Chunk("IEND", nullptr, 0);
+  return png.Take();
+}
+
+// `size` bytes of text in lines of `line_length` bytes, LF included: 29 is
+// "line 00000042 of the comment"; shorter lines are numbers of
+// line_length - 1 digits (2: a digit and an LF, half the text LFs).
+Bytes LongText(std::int64_t line_length, std::int64_t size) {
+  Bytes text(static_cast<std::size_t>(size));
+  char line[64];
+  std::int64_t done = 0;
+  for (unsigned number = 0; done < size; ++number) {
+    int length;
+    if (line_length == 29) {
+      length = std::snprintf(line, sizeof line, "line %08u of the comment\n", number);
+    } else {
+      unsigned modulus = 1;
+      for (std::int64_t i = 1; i < line_length; ++i) modulus *= 10;
+      length = std::snprintf(line, sizeof line, "%0*u\n", static_cast<int>(line_length - 1),
+                             number % modulus);
+    }
+    Require(length == line_length, "line of the wrong length");
+    const std::int64_t take = std::min<std::int64_t>(length, size - done);
+    std::memcpy(&text[static_cast<std::size_t>(done)], line, static_cast<std::size_t>(take));
+    done += take;
+  }
+  return text;
+}
+
+// Compressing 64 MiB of text takes longer than reading it back, and the
+// reader and its floor need the same stream: each is made once per run.
+const Bytes& CompressedText(std::int64_t line_length, std::int64_t size) {
+  static std::map<std::pair<std::int64_t, std::int64_t>, Bytes> streams;
+  Bytes& stream = streams[{line_length, size}];
+  if (stream.empty()) stream = Deflate(LongText(line_length, size));
+  return stream;
+}
+
+// A small image whose comment is one zTXt holding the whole text.
+Bytes ZtxtPng(const Bytes& stream) {
+  PngFramer png(stream.size() + 16 * kKiB);
+  png.Header(640, 480);
+  png.Text("zTXt", "Comment", stream);
+  std::uint32_t noise = 12345;
+  FillNoise(png.Begin("IDAT", 4 * kKiB), 4 * kKiB, noise);
+  png.End();
+  png.Chunk("IEND", nullptr, 0);
+  return png.Take();
+}
+
+struct Handles {
+  void* comment = nullptr;
+  void* summary = nullptr;
+};
+
+Handles Read(const Bytes& png) {
+  Handles handles;
+  pngc::ReadComment(png.data(), static_cast<std::int32_t>(png.size()), &handles.comment,
+                    &handles.summary);
+  return handles;
+}
+
+void Free(const Handles& handles) {
+  pngc::os::FreeLocal(handles.comment);
+  pngc::os::FreeLocal(handles.summary);
+}
+
+// `check` applied to the comment text of `handles`; false when there is
+// none. The block stays locked only while `check` runs.
+template <class Check>
+bool CheckComment(const Handles& handles, Check check) {
+  if (handles.comment == nullptr) return false;
+  const auto* text = static_cast<const char*>(pngc::os::LockLocal(handles.comment));
+  const bool ok = text != nullptr && check(text);
+  pngc::os::UnlockLocal(handles.comment);
+  return ok;
+}
+
+// Reads `png` as often as the case asks. One untimed call first checks that
+// the whole text is read (`check`) and warms the caches. The handles are kept
+// until the clock stops, so that freeing them, which is the host's cost, is
+// not timed.
+template <class Check>
+void TimeReads(benchmark::State& state, const Bytes& png, std::int64_t bytes, Check check) {
+  const Handles first = Read(png);
+  Require(first.summary != nullptr && CheckComment(first, check), "the comment was not read whole");
+  Free(first);
+  std::vector<Handles> kept;
+  kept.reserve(static_cast<std::size_t>(state.max_iterations));
+  for (auto _ : state) {
+    kept.push_back(Read(png));
+    benchmark::DoNotOptimize(kept.back().comment);
+  }
+  state.SetBytesProcessed(state.iterations() * bytes);
+  for (const Handles& handles : kept) Free(handles);
+}
+
+// range(0): bytes per IDAT; range(1): IDAT bytes in all.
+void BM_ReadLargePng(benchmark::State& state) {
+  const Bytes png = LargePng(state.range(0), state.range(1));
+  TimeReads(state, png, static_cast<std::int64_t>(png.size()),
+            // The last line of the zTXt that follows the IDATs.
+            [](const char* text) {
+              return std::strstr(text, "line 00001031 of the comment\r\n") != nullptr;
+            });
+}
+
+// range(0): IDAT bytes in all, in IDATs of 1 MiB: the same image as
+// BM_ReadLargePng's, copied into memory touched beforehand.
+void BM_MemcpyFloor(benchmark::State& state) {
+  const Bytes png = LargePng(kMiB, state.range(0));
+  Bytes copy(png.size());  // zero-filled: every page is touched before the clock starts
+  std::memcpy(copy.data(), png.data(), png.size());
+  for (auto _ : state) {
+    std::memcpy(copy.data(), png.data(), png.size());
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(png.size()));
+}
+
+// The same copy into a new block each time, freed at once, as the reader
+// allocates, fills and frees its copy of the image.
+void BM_MemcpyFreshFloor(benchmark::State& state) {
+  const Bytes png = LargePng(kMiB, state.range(0));
+  for (auto _ : state) {
+    std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[png.size()]);
+    std::memcpy(copy.get(), png.data(), png.size());
+    benchmark::DoNotOptimize(copy.get());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(png.size()));
+}
+
+// range(0): bytes per line, LF included; range(1): bytes of text.
+void BM_ReadLargeZtxt(benchmark::State& state) {
+  const std::int64_t size = state.range(1);
+  const Bytes png = ZtxtPng(CompressedText(state.range(0), size));
+  // Every LF gains a CR, so the rendered text is at least as long as the text.
+  TimeReads(state, png, size,
+            [size](const char* text) { return static_cast<std::int64_t>(std::strlen(text)) > size; });
+}
+
+// range(0), range(1): as for BM_ReadLargeZtxt; zlib's one-call inflate of the
+// same stream into a buffer of the text's size, touched beforehand.
+void BM_InflateFloor(benchmark::State& state) {
+  const std::int64_t size = state.range(1);
+  const Bytes& stream = CompressedText(state.range(0), size);
+  Bytes text(static_cast<std::size_t>(size));
+  uLongf length = static_cast<uLongf>(size);
+  Require(uncompress(text.data(), &length, stream.data(), static_cast<uLong>(stream.size())) == Z_OK &&
+              length == static_cast<uLongf>(size),
+          "the text did not inflate whole");
+  for (auto _ : state) {
+    length = static_cast<uLongf>(size);
+    int result = uncompress(text.data(), &length, stream.data(), static_cast<uLong>(stream.size()));
+    benchmark::DoNotOptimize(result);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * size);
+}
+
+// Each size is read 512 MiB (images) or 128 MiB (texts) in all, so that the
+// smaller cases are as steady as the larger ones. Wall-clock time: the page
+// faults of the reader's copies count. A case and its floors run side by
+// side, so that they see the machine in the same state. At most about
+// 550 MiB is in use at once (a 256 MiB image and the reader's copy of it),
+// which the 32-bit Windows build has room for too.
+constexpr std::int64_t kImageTotalMiB = 512;
+constexpr std::int64_t kTextTotalMiB = 128;
+constexpr std::int64_t kLargeIdat = kMiB;      // what common writers use
+constexpr std::int64_t kSmallIdat = 8 * kKiB;  // many more headers to walk
+constexpr std::int64_t kProseLine = 29;        // "line 00000042 of the comment\n"
+constexpr std::int64_t kShortLine = 2;         // a digit and an LF
+
+#define PNGC_CASE(function, mib, total, ...)                                   \
+  BENCHMARK(function)->Args({__VA_ARGS__})->Iterations((total) / (mib))        \
+      ->Unit(benchmark::kMillisecond)->UseRealTime()
+#define PNGC_IMAGE(mib)                                                        \
+  PNGC_CASE(BM_ReadLargePng, mib, kImageTotalMiB, kLargeIdat, (mib) * kMiB);   \
+  PNGC_CASE(BM_MemcpyFloor, mib, kImageTotalMiB, (mib) * kMiB);                \
+  PNGC_CASE(BM_MemcpyFreshFloor, mib, kImageTotalMiB, (mib) * kMiB)
+#define PNGC_TEXT(line, mib)                                                   \
+  PNGC_CASE(BM_ReadLargeZtxt, mib, kTextTotalMiB, line, (mib) * kMiB);         \
+  PNGC_CASE(BM_InflateFloor, mib, kTextTotalMiB, line, (mib) * kMiB)
+
+}  // namespace
+
+PNGC_IMAGE(64);
+PNGC_IMAGE(128);
+PNGC_IMAGE(256);
+PNGC_CASE(BM_ReadLargePng, 256, kImageTotalMiB, kSmallIdat, 256 * kMiB);
+PNGC_TEXT(kProseLine, 16);
+PNGC_TEXT(kProseLine, 32);
+PNGC_TEXT(kProseLine, 64);
+PNGC_TEXT(kShortLine, 16);
+PNGC_TEXT(kShortLine, 32);
+PNGC_TEXT(kShortLine, 64);
+
+BENCHMARK_MAIN();

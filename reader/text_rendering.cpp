@@ -1,0 +1,108 @@
+#include "reader/text_rendering.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "stream/zlib_codec.h"
+
+namespace pngc {
+namespace {
+
+// The chunk data at the position, `length` cut to what the content holds.
+const std::uint8_t* DataAt(const TBitMemoryStream& input, std::int32_t* length) {
+  const std::int32_t start = input.GetPosition();
+  const std::int32_t left = start >= 0 ? std::max(input.GetSize() - start, 0) : 0;
+  *length = std::clamp(*length, std::int32_t{0}, left);
+  return *length > 0 ? input.GetMemory() + start : nullptr;
+}
+
+// Length of the character at data[i]: 2 for a lead byte with a second byte
+// (never a NUL), else 1.
+std::int32_t CharacterLength(const std::uint8_t* data, std::int32_t i, std::int32_t length) {
+  return IsLeadByte(data[i]) && i + 1 < length && data[i + 1] != 0 ? 2 : 1;
+}
+
+// Appends the keyword and returns the index of the text: past the keyword's
+// NUL, or the length when there is none.
+std::int32_t RenderKeyword(const std::uint8_t* data, std::int32_t length,
+                           TBitMemoryStream& comment) {
+  std::int32_t i = 0;
+  while (i < length && data[i] != 0) i += CharacterLength(data, i, length);
+  comment.WriteBuffer(data, i);
+  return i < length ? i + 1 : i;
+}
+
+// Appends the text with LF as CR LF and without NULs. The converted bytes
+// gather in a block that is appended whole, so that a text full of short
+// lines costs no more calls than one long line.
+void RenderBody(const std::uint8_t* data, std::int32_t length, TBitMemoryStream& comment) {
+  constexpr std::int32_t kBlock = 16384;
+  std::uint8_t block[kBlock + 2];  // room for a character or a CR LF past the mark
+  std::int32_t used = 0;
+  std::int32_t i = 0;
+  while (i < length) {
+    const std::uint8_t byte = data[i];
+    if (byte == '\n') {
+      block[used++] = '\r';
+      block[used++] = '\n';
+      ++i;
+    } else if (byte == 0) {
+      ++i;
+    } else {
+      const std::int32_t n = CharacterLength(data, i, length);
+      block[used++] = byte;
+      if (n == 2) block[used++] = data[i + 1];
+      i += n;
+    }
+    if (used >= kBlock) {
+      comment.WriteBuffer(block, used);
+      used = 0;
+    }
+  }
+  comment.WriteBuffer(block, used);
+}
+
+}  // namespace
+
+bool IsLeadByte(std::uint8_t byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+void RenderTextChunk(TBitMemoryStream& input, TBitMemoryStream& comment, std::int32_t length) {
+  const std::int32_t start = input.GetPosition();
+  const std::uint8_t* data = DataAt(input, &length);
+  comment.WriteBuffer("[", 1);
+  const std::int32_t text = RenderKeyword(data, length, comment);
+  comment.WriteBuffer("]\r\n", 3);
+  if (text < length) {
+    RenderBody(data + text, length - text, comment);
+    comment.WriteBuffer("\r\n", 2);
+  }
+  input.Seek(start + length, kFromBeginning);
+}
+
+void RenderCompressedTextChunk(TBitMemoryStream& input, TBitMemoryStream& comment,
+                               std::int32_t length) {
+  const std::int32_t start = input.GetPosition();
+  const std::uint8_t* data = DataAt(input, &length);
+  comment.WriteBuffer("<", 1);
+  const std::int32_t method = RenderKeyword(data, length, comment);
+  comment.WriteBuffer(">\r\n", 3);
+  const std::int32_t compressed = method + 1;
+  if (compressed < length) {
+    // The compressed bytes go to a stream of their own, so that inflating
+    // stops at the chunk's end even when the zlib stream does not.
+    auto codec = std::make_unique<TZlib>();
+    auto source = std::make_unique<TBitMemoryStream>();
+    auto text = std::make_unique<TBitMemoryStream>();
+    input.Seek(start + compressed, kFromBeginning);
+    source->CopyFrom(input, length - compressed);
+    source->Seek(0, kFromBeginning);
+    codec->Decompress(*source, *text);
+    RenderBody(text->GetMemory(), text->GetSize(), comment);
+    comment.WriteBuffer("\r\n", 2);
+  }
+  input.Seek(start + length, kFromBeginning);
+}
+
+}  // namespace pngc

@@ -1,0 +1,34 @@
+// The comment text: one section per tEXt or zTXt chunk, in file order.
+//   tEXt: "[" keyword "]" CR LF, then the text and CR LF when it has one.
+//   zTXt: "<" keyword ">" CR LF, then the inflated text and CR LF likewise.
+// Keyword bytes are copied as they are up to the NUL that ends the keyword.
+// In the text, LF becomes CR LF and NUL is dropped. A Shift_JIS lead byte
+// takes the byte after it along unexamined (so an LF there stays bare),
+// except a NUL, which a double-byte character never holds: that still ends
+// the keyword or is still dropped.
+#ifndef PNGCOMMENT_READER_TEXT_RENDERING_H
+#define PNGCOMMENT_READER_TEXT_RENDERING_H
+
+#include <cstdint>
+
+#include "stream/memory_stream.h"
+
+namespace pngc {
+
+// True for the Shift_JIS lead bytes 0x81-0x9F and 0xE0-0xFC.
+bool IsLeadByte(std::uint8_t byte);
+
+// Each takes `input` positioned at a chunk's first data byte and `length`,
+// the number of its data bytes to render (the walk passes only bytes that
+// lie inside the image; a longer length is cut to the content). Appends one
+// section to `comment` and leaves `input` right after the rendered bytes.
+void RenderTextChunk(TBitMemoryStream& input, TBitMemoryStream& comment, std::int32_t length);
+// The compression method byte is skipped unexamined. What inflates before
+// the zlib stream ends, breaks or is cut short is rendered; raises
+// EMemoryError when the text does not fit in memory or in a stream.
+void RenderCompressedTextChunk(TBitMemoryStream& input, TBitMemoryStream& comment,
+                               std::int32_t length);
+
+}  // namespace pngc
+
+#endif
