@@ -13,17 +13,29 @@ build: deps
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
 
-# The plug-in's identity and a sample PNG read through it, as a host sees
-# them: natively and through the DLL under Wine.
+# The plug-in's identity, then the host's cycle on a copy of a sample PNG:
+# read its comments, write edited ones, read them back. Natively and through
+# the DLL under Wine.
+DEMO_OUT := build/demo
 demo: build
 	@scripts/wine-init
+	@mkdir -p $(DEMO_OUT)
 	@echo "==== native: libpngcomment.so"
 	@build/native/bin/pngcomment-identity build/native/bin/libpngcomment.so
 	@build/native/bin/pngcomment-read build/native/bin/libpngcomment.so examples/sample.png
+	@cp examples/sample.png $(DEMO_OUT)/native.png
+	@echo "-- writing examples/sample-edit.txt into a copy"
+	@build/native/bin/pngcomment-write build/native/bin/libpngcomment.so $(DEMO_OUT)/native.png examples/sample-edit.txt
+	@build/native/bin/pngcomment-read build/native/bin/libpngcomment.so $(DEMO_OUT)/native.png
 	@echo
 	@echo "==== Windows: pngcomment.dll under Wine"
 	@scripts/wine-run build/win32/bin/pngcomment-identity.exe
 	@scripts/wine-run build/win32/bin/pngcomment-read.exe pngcomment.dll examples/sample.png
+	@cp examples/sample.png $(DEMO_OUT)/win32.png
+	@echo "-- writing examples/sample-edit.txt into a copy"
+	@scripts/wine-run build/win32/bin/pngcomment-write.exe pngcomment.dll $(DEMO_OUT)/win32.png examples/sample-edit.txt
+	@scripts/wine-run build/win32/bin/pngcomment-read.exe pngcomment.dll $(DEMO_OUT)/win32.png
+	@cmp -s $(DEMO_OUT)/native.png $(DEMO_OUT)/win32.png && echo "== both builds wrote the same bytes"
 
 # Every test: natively under AddressSanitizer and UBSan, natively optimised,
 # and the Windows build (the DLL as a host loads it) under Wine.
@@ -49,9 +61,15 @@ bench: build
 	scripts/wine-run build/win32/bin/pngcomment_bench.exe --benchmark_format=json > build/bench-win32.json
 	scripts/wine-run build/win32/bin/pngcomment_reader_bench.exe --benchmark_format=json \
 	  > build/bench-reader-win32.json
+	build/native/bin/pngcomment_writer_bench --benchmark_format=json --benchmark_out_format=console \
+	  --benchmark_out=/dev/stderr > build/bench-writer-native.json
+	scripts/wine-run build/win32/bin/pngcomment_writer_bench.exe --benchmark_format=json \
+	  > build/bench-writer-win32.json
 	scripts/bench-report native=build/bench-native.json win32=build/bench-win32.json
 	@echo
 	scripts/bench-report native=build/bench-reader-native.json win32=build/bench-reader-win32.json
+	@echo
+	scripts/bench-report native=build/bench-writer-native.json win32=build/bench-writer-win32.json
 
 clean:
 	rm -rf build

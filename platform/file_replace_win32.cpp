@@ -40,7 +40,13 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
 
 bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
   if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
-  const std::string target = path;
+  // Both separators are Windows's own, but ReplaceFileA under Wine fails on
+  // a path written with '/': give every call the '\\' form.
+  std::string target = path;
+  for (char& c : target) {
+    if (c == '/') c = '\\';
+  }
+  path = target.c_str();
   const DWORD attributes = GetFileAttributesA(path);
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {

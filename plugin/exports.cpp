@@ -7,6 +7,7 @@
 #include "plugin/pngcomment.h"
 #include "reader/chunk_walk.h"
 #include "reader/comment_reader.h"
+#include "writer/comment_writer.h"
 
 extern "C" {
 
@@ -49,13 +50,15 @@ std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::uint8_t* ima
   }
 }
 
-// Writing comes with the file rewrite; until then it refuses.
-
 std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name,
                                     const std::uint8_t* image, std::int32_t size,
                                     const char* comment, std::int32_t length) {
-  (void)unused, (void)file_name, (void)image, (void)size, (void)comment, (void)length;
-  return kPngcFailed;
+  (void)unused;
+  try {
+    return pngc::WriteCommentFile(file_name, image, size, comment, length);
+  } catch (...) {  // raised before the file is touched: it stays as it was
+    return kPngcFailed;
+  }
 }
 
 }  // extern "C"

@@ -23,6 +23,8 @@ enum PngcResult : std::int32_t {
   kPngcNotPng = -1,          // IsSupported: no PNG signature (or a null pointer)
   kPngcFailed = -4,          // GetComment, WriteComment: the work ended early
                              // (out of memory, bad arguments); nothing written
+  kPngcNotSaved = -5,        // WriteComment: the file could not be written and
+                             // is exactly as it was
   kPngcUnknownRequest = -6,  // ConfigurationDlg: a request other than 0 and 2
 };
 
@@ -45,12 +47,18 @@ PNGC_EXPORT std::int32_t PNGC_CALL ConfigurationDlg(HWND parent, std::int32_t re
 // when `data` is null. Reads nothing past the eighth byte.
 PNGC_EXPORT std::int32_t PNGC_CALL IsSupported(const char* data, std::uintptr_t unused);
 
-// Reads the PNG of `size` bytes at `image` into the host's two handles.
+// Reads the PNG of `size` bytes at `image`: *summary receives a local-memory
+// block of the image summary, *comment (only when the PNG has text) one of
+// the comment text and a NUL. 0 on success, -4 when memory runs out.
 PNGC_EXPORT std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::uint8_t* image,
                                               std::int32_t size, HLOCAL* comment,
                                               HLOCAL* summary);
 
-// Writes the PNG at `image` with its text chunks replaced to `file_name`.
+// Writes the PNG at `image`, its tEXt and zTXt chunks replaced by chunks made
+// from the `length` bytes of comment text at `comment`, to `file_name`.
+// 0 when the new file is in place; -5 when it could not be written (the file
+// is then exactly as it was); -4 when memory runs out or an argument is null
+// with a positive count (nothing is written).
 PNGC_EXPORT std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name,
                                                 const std::uint8_t* image, std::int32_t size,
                                                 const char* comment, std::int32_t length);

@@ -182,6 +182,16 @@ void TBitMemoryStream::Clear() {
   size_ = 0;
 }
 
+void TBitMemoryStream::Reserve(std::int32_t bytes) {
+  if (bytes <= 0 || static_cast<std::size_t>(bytes) <= reserved_) return;
+  void* block = memory_ != nullptr ? ReallocateBytes(memory_, static_cast<std::size_t>(bytes))
+                                   : AllocateBytes(static_cast<std::size_t>(bytes));
+  if (block == nullptr) throw EMemoryError();
+  memory_ = static_cast<std::uint8_t*>(block);
+  Poison(memory_ + size_, static_cast<std::size_t>(bytes) - static_cast<std::size_t>(size_));
+  reserved_ = static_cast<std::size_t>(bytes);
+}
+
 std::int32_t TBitMemoryStream::CopyFrom(TBitMemoryStream& source, std::int32_t count) {
   const bool whole = count == 0;
   if (whole) count = source.GetSize();

@@ -73,6 +73,10 @@ class TBitMemoryStream {
   void SetCapacity(std::int32_t capacity);
   // Frees the storage: size, position and capacity 0.
   void Clear();
+  // Makes room behind the capacity for `bytes` of content, so that writes up
+  // to there move nothing (an allocator such as msvcrt's copies a block on
+  // every growth). The capacity itself does not change.
+  void Reserve(std::int32_t bytes);
 
   // Appends `count` bytes of `source`, read from its position; a count of 0
   // copies the whole source from its first byte (a partly read one

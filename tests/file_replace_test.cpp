@@ -69,6 +69,19 @@ TEST_F(SaveToFileTest, ReplacesALongerFileWholeWhateverThePosition) {
   EXPECT_EQ(Listing(folder_), std::set<std::string>{"image.png"});
 }
 
+// Hosts and scripts on Windows also name files with '/', relative ones too.
+TEST_F(SaveToFileTest, ReplacesAFileNamedWithSlashes) {
+  const fs::path folder = "pngc-relative-save";
+  fs::create_directories(folder);
+  WriteFile(folder / "image.png", "old");
+  TBitMemoryStream stream;
+  Fill(stream, "slashes");
+  EXPECT_EQ(stream.SaveToFile("pngc-relative-save/image.png"), 7);
+  EXPECT_EQ(ReadFile(folder / "image.png"), "slashes");
+  EXPECT_EQ(Listing(folder), std::set<std::string>{"image.png"});
+  fs::remove_all(folder);
+}
+
 TEST_F(SaveToFileTest, CreatesNewFilesEmptyOrNot) {
   TBitMemoryStream stream;
   EXPECT_EQ(stream.SaveToFile(target().string().c_str()), 0);

@@ -247,6 +247,20 @@ TEST(MemoryStreamTest, WritePastTheEndZeroFillsTheGap) {
 }
 
 // Growing may move the storage; the bytes must come from where they are now.
+// Reserve makes room without changing what can be seen: writes up to the
+// reserved size keep the storage where it is.
+TEST(MemoryStreamTest, ReserveMakesRoomBehindTheCapacity) {
+  TBitMemoryStream stream;
+  Append(stream, Pattern(100, 1));
+  stream.Reserve(1 << 20);
+  EXPECT_EQ(State(stream), std::make_tuple(100, 100, 10240));
+  const std::uint8_t* memory = stream.GetMemory();
+  Append(stream, Pattern((1 << 20) - 100, 2));
+  EXPECT_EQ(stream.GetMemory(), memory);
+  EXPECT_EQ(stream.GetCapacity(), 1 << 20);
+  EXPECT_TRUE(Content(stream) == Concat(Pattern(100, 1), Pattern((1 << 20) - 100, 2)));
+}
+
 TEST(MemoryStreamTest, WriteFromItsOwnStorage) {
   TBitMemoryStream stream;
   const Bytes first = Pattern(10240);

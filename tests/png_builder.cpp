@@ -74,4 +74,42 @@ std::string Png(std::initializer_list<std::string> chunks) {
   return png;
 }
 
+std::vector<ParsedChunk> ParseChunks(const std::string& png, std::string* rest) {
+  std::vector<ParsedChunk> chunks;
+  std::size_t offset = kSignature.size();
+  const auto word = [&png](std::size_t at) {
+    return (std::uint32_t{static_cast<std::uint8_t>(png[at])} << 24) |
+           (std::uint32_t{static_cast<std::uint8_t>(png[at + 1])} << 16) |
+           (std::uint32_t{static_cast<std::uint8_t>(png[at + 2])} << 8) |
+           static_cast<std::uint8_t>(png[at + 3]);
+  };
+  while (offset + 12 <= png.size()) {
+    const std::uint32_t length = word(offset);
+    if (length > png.size() - offset - 12) break;
+    ParsedChunk chunk;
+    chunk.type = png.substr(offset + 4, 4);
+    chunk.data = png.substr(offset + 8, length);
+    const std::string body = png.substr(offset + 4, 4 + length);
+    chunk.crc_ok = word(offset + 8 + length) ==
+                   crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+    chunks.push_back(chunk);
+    offset += 12 + length;
+  }
+  if (rest != nullptr) *rest = offset < png.size() ? png.substr(offset) : "";
+  return chunks;
+}
+
+std::string Inflate(const std::string& stream) {
+  for (uLongf capacity = 4 * stream.size() + 64;; capacity *= 4) {
+    std::string out(capacity, '\0');
+    uLongf size = capacity;
+    const int result = uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
+                                  reinterpret_cast<const Bytef*>(stream.data()),
+                                  static_cast<uLong>(stream.size()));
+    if (result == Z_OK) return out.substr(0, size);
+    // Z_BUF_ERROR also means a stream cut short: give up past any sane size.
+    if (result != Z_BUF_ERROR || capacity > (1u << 28)) throw std::runtime_error("not a zlib stream");
+  }
+}
+
 }  // namespace pngtest

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace pngtest {
 
@@ -27,6 +28,18 @@ std::string Idat(std::size_t size);
 std::string Png(std::initializer_list<std::string> chunks);
 // A zlib stream of `text`.
 std::string Deflate(const std::string& text, int level = -1);
+
+// An independent reading of a PNG's chunks, for checking what the plug-in
+// writes: each chunk's type and data, and whether its CRC is right.
+struct ParsedChunk {
+  std::string type, data;
+  bool crc_ok = false;
+};
+// The chunks after the signature; `*rest` receives the bytes that do not
+// form a complete chunk at the end (empty for a well-formed file).
+std::vector<ParsedChunk> ParseChunks(const std::string& png, std::string* rest = nullptr);
+// zlib's uncompress of a whole zlib stream; throws when it is not one.
+std::string Inflate(const std::string& stream);
 
 }  // namespace pngtest
 

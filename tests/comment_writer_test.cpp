@@ -1,0 +1,272 @@
+// Building text chunks from the edited comment text and rewriting the PNG
+// around them, checked with an independent chunk reader and zlib.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+#include "writer/comment_parser.h"
+#include "writer/comment_writer.h"
+#include "writer/text_chunk_emission.h"
+#include "tests/png_builder.h"
+
+namespace {
+
+using namespace std::string_literals;
+using namespace pngtest;
+using pngc::TBitMemoryStream;
+
+std::string Content(const TBitMemoryStream& stream) {
+  return std::string(reinterpret_cast<const char*>(stream.GetMemory()),
+                     static_cast<std::size_t>(stream.GetSize()));
+}
+
+void Append(TBitMemoryStream& stream, const std::string& bytes) {
+  stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+}
+
+// A chunk as the parser produced it, the zTXt text inflated.
+struct Section {
+  std::string type, keyword, text;
+  bool operator==(const Section& other) const {
+    return type == other.type && keyword == other.keyword && text == other.text;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Section& s) {
+  return out << s.type << " '" << s.keyword << "' '" << s.text << "'";
+}
+
+// Reads the chunks back independently: right CRCs, zTXt with method 0 and a
+// zlib stream at the default level.
+std::vector<Section> Sections(const std::string& chunks) {
+  std::string rest;
+  std::vector<Section> sections;
+  for (const ParsedChunk& chunk : ParseChunks(kSignature + chunks, &rest)) {
+    EXPECT_TRUE(chunk.crc_ok) << chunk.type;
+    const auto nul = chunk.data.find('\0');
+    Section section{chunk.type, chunk.data.substr(0, nul), ""};
+    if (nul == std::string::npos) {
+      ADD_FAILURE() << "no keyword terminator";
+    } else if (chunk.type == "zTXt") {
+      EXPECT_EQ(chunk.data.substr(nul + 1, 3), "\0\x78\x9C"s) << "method 0, default level";
+      section.text = Inflate(chunk.data.substr(nul + 2));
+    } else {
+      section.text = chunk.data.substr(nul + 1);
+    }
+    sections.push_back(section);
+  }
+  EXPECT_EQ(rest, "");
+  return sections;
+}
+
+std::string Emit(const std::string& section_bytes, const char* type, const std::string& keyword) {
+  TBitMemoryStream output, section;
+  Append(section, section_bytes);
+  pngc::WriteTextChunk(output, section, type, keyword);
+  EXPECT_EQ(section.GetSize(), 0);
+  EXPECT_EQ(section.GetPosition(), 0);
+  return Content(output);
+}
+
+TEST(TextChunkEmission, TextChunkIsFramedWithItsCrc) {
+  const std::string chunk = Emit("Comment\0abc"s, "tEXt", "Comment");
+  const std::string body = "tEXtComment\0abc"s;
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), 15);
+  const std::string crc_bytes = {static_cast<char>(crc >> 24), static_cast<char>(crc >> 16),
+                                 static_cast<char>(crc >> 8), static_cast<char>(crc)};
+  EXPECT_EQ(chunk, "\0\0\0\x0b"s + body + crc_bytes);
+}
+
+TEST(TextChunkEmission, CompressedChunksInflateBackToTheText) {
+  std::string long_text;
+  for (int i = 0; long_text.size() < 100000; ++i) long_text += "line " + std::to_string(i * 7919 % 1000) + "\n";
+  const struct {
+    std::string keyword, text;
+  } cases[] = {{"Desc", "x\ny"}, {"Long", long_text}, {"Empty", ""}};
+  for (const auto& c : cases) {
+    const std::string chunk = Emit(c.keyword + '\0' + c.text, "zTXt", c.keyword);
+    EXPECT_EQ(Sections(chunk), (std::vector<Section>{{"zTXt", c.keyword, c.text}}));
+  }
+  // The empty text is still a zlib stream, as the zTXt layout requires.
+  EXPECT_EQ(Emit("Empty\0"s, "zTXt", "Empty").substr(0, 23),
+            "\0\0\0\x0fzTXtEmpty\0\0\x78\x9c\x03\0\0\0\0\x01"s);
+  // Only exactly "zTXt" is compressed.
+  EXPECT_EQ(Emit("K\0t"s, "ztxt", "K").substr(4, 7), "ztxtK\0t"s);
+}
+
+std::vector<Section> Parse(const std::string& text) {
+  TBitMemoryStream output, comment;
+  Append(comment, text + "\0\0"s);
+  pngc::ParseCommentText(output, comment);
+  return Sections(Content(output));
+}
+
+TEST(CommentParsing, SectionsFromLines) {
+  const std::string long_line(70000, 'L');
+  const std::string long_keyword(300, 'K');
+  const struct {
+    const char* name;
+    std::string text;
+    std::vector<Section> sections;
+  } cases[] = {
+      {"tEXt", "[Title]\r\nA\r\nB\r\n", {{"tEXt", "Title", "A\nB"}}},
+      {"zTXt", "<Title>\r\nA\r\nB", {{"zTXt", "Title", "A\nB"}}},
+      {"default section first", "x\r\ny\r\n[T]\r\nz",
+       {{"tEXt", "Comment", "x\ny"}, {"tEXt", "T", "z"}}},
+      {"empty bracket pairs", "[]\r\na\r\n<>\r\nb", {{"tEXt", "Comment", "a"}, {"zTXt", "Comment", "b"}}},
+      {"two headers in a row", "[A]\r\n[B]\r\nb", {{"tEXt", "A", ""}, {"tEXt", "B", "b"}}},
+      {"header alone", "<Z>", {{"zTXt", "Z", ""}}},
+      {"only empty lines", "\r\n\r\n\r\n", {{"tEXt", "Comment", ""}}},
+      {"same keyword twice", "[A]\r\n1\r\n[A]\r\n2", {{"tEXt", "A", "1"}, {"tEXt", "A", "2"}}},
+      // Lone CR and LF are bytes of their line; a CR before CR LF stays.
+      {"lone CR and LF", "[K]\r\na\nb\r\r\nc\r", {{"tEXt", "K", "a\nb\r\nc\r"}}},
+      // A zero byte ends its line and takes the next byte with it; at the
+      // start of a line it is stepped over alone.
+      {"zero bytes", "[K]\r\nab\0Xcd\r\n\0ef"s, {{"tEXt", "K", "ab\ncd\nef"}}},
+      // Header test on bytes: 0x5D as the second byte of a double-byte
+      // character still closes a header.
+      {"no lead-byte rule", "[\x83]\r\nx", {{"tEXt", "\x83", "x"}}},
+      {"not headers", "[a>\r\n x]\r\n[\r\n[b] \r\n", {{"tEXt", "Comment", "[a>\n x]\n[\n[b] "}}},
+      {"keyword kept as it is", "[a [b] <c>]\r\nx", {{"tEXt", "a [b] <c>", "x"}}},
+      {"long line and keyword", "[" + long_keyword + "]\r\n" + long_line + "\r\nend",
+       {{"tEXt", long_keyword, long_line + "\nend"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.sections) << c.name;
+}
+
+// Empty lines between two lines of a text are part of it (a paragraph break
+// survives a save); around a section's text they only separate.
+TEST(CommentParsing, EmptyLinesInsideATextSurvive) {
+  const struct {
+    std::string text;
+    std::vector<Section> sections;
+  } cases[] = {
+      {"[K]\r\na\r\n\r\nb\r\n", {{"tEXt", "K", "a\n\nb"}}},
+      {"[K]\r\na\r\n\r\n\r\n\r\nb", {{"tEXt", "K", "a\n\n\n\nb"}}},
+      {"\r\n[K]\r\n\r\na\r\n\r\n\r\n[L]\r\n\r\nb\r\n\r\n", {{"tEXt", "K", "a"}, {"tEXt", "L", "b"}}},
+      {"\r\nx\r\n\r\ny", {{"tEXt", "Comment", "x\n\ny"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.sections) << c.text;
+}
+
+TEST(CommentParsing, TakeLineNeverPassesItsCount) {
+  const std::string text = "ab\r\ncd";
+  const struct {
+    std::int32_t count, result, length;
+  } cases[] = {{0, 0, 0}, {1, 2, 1}, {3, 2, 3}, {4, 2, 2}, {6, 2, 2}};
+  for (const auto& c : cases) {
+    std::int32_t length = -1;
+    EXPECT_EQ(pngc::TakeLine(reinterpret_cast<const std::uint8_t*>(text.data()), c.count, &length),
+              c.result)
+        << c.count;
+    EXPECT_EQ(length, c.length) << c.count;
+  }
+}
+
+std::string Rewrite(const std::string& png, const std::string* comment) {
+  TBitMemoryStream input, output, text;
+  Append(input, png);
+  if (comment != nullptr) Append(text, *comment + "\0\0"s);
+  pngc::RewriteChunks(input, comment != nullptr ? &text : nullptr, output);
+  return Content(output);
+}
+
+TEST(CommentRewrite, ReplacesTextChunksAndKeepsEveryOtherByte) {
+  const std::string itxt = Chunk("iTXt", "K\0\0\0\0\0x"s);
+  const std::string wrong_case = Chunk("TEXt", "K\0x"s);
+  std::string bad_crc = Chunk("tIME", "\x07\xEA\x0C\x08\x0A\x00\x00"s);
+  bad_crc.back() ^= 1;  // copied as it is
+  const std::string idat = Idat(70000);
+  const std::string comment = "[New]\r\nn\r\n";
+  const std::string added = Chunk("tEXt", "New\0n"s);
+  const struct {
+    const char* name;
+    std::string png;
+    const std::string* comment;
+    std::string expected;
+  } cases[] = {
+      {"text before and after IDAT",
+       Png({Ihdr(1, 1), Text("Old", "o"), idat, Ztxt("Old", "z"), Iend(), Text("Late", "")}),
+       &comment, Png({Ihdr(1, 1), added, idat, Iend()})},
+      {"other chunks copied", Png({Ihdr(1, 1), itxt, wrong_case, bad_crc, Text("A", ""), idat}),
+       &comment, Png({Ihdr(1, 1), added, itxt, wrong_case, bad_crc, idat})},
+      {"no comment", Png({Ihdr(1, 1), Text("A", "a"), idat, Iend()}), nullptr,
+       Png({Ihdr(1, 1), idat, Iend()})},
+      {"two IHDR", Png({Ihdr(1, 1), Ihdr(2, 2)}), &comment,
+       Png({Ihdr(1, 1), added, Ihdr(2, 2), added})},
+      {"no IHDR", Png({Text("A", "a"), idat}), &comment, Png({idat})},
+      // From where the bytes stop framing complete chunks, all is kept.
+      {"cut chunk", Png({Ihdr(1, 1), Text("A", "a")}) + Text("B", "b").substr(0, 9), &comment,
+       Png({Ihdr(1, 1), added}) + Text("B", "b").substr(0, 9)},
+      {"huge length", Png({Ihdr(1, 1), Text("A", "a"), ChunkStating(0x80000000u, "tEXt", "x"), Iend()}),
+       &comment, Png({Ihdr(1, 1), added, ChunkStating(0x80000000u, "tEXt", "x"), Iend()})},
+      {"length past the end", Png({Ihdr(1, 1), ChunkStating(1000, "IDAT", "xy")}), &comment,
+       Png({Ihdr(1, 1), added, ChunkStating(1000, "IDAT", "xy")})},
+      {"signature only", kSignature, &comment, kSignature},
+      {"shorter than a signature", "\x89PN", &comment, "\x89PN"},
+      {"empty", "", &comment, ""},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(Rewrite(c.png, c.comment) == c.expected) << c.name;
+}
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class WriteCommentFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              (std::string("pngc-write-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    target_ = (folder_ / "image.png").string();
+    std::ofstream(target_, std::ios::binary) << "old file";
+  }
+  void TearDown() override {
+    pngc::os::SetFaultHook(nullptr);
+    fs::remove_all(folder_);
+  }
+  std::int32_t Write(const char* name, const std::string& png, const char* comment,
+                     std::int32_t length) {
+    return pngc::WriteCommentFile(name, reinterpret_cast<const std::uint8_t*>(png.data()),
+                                  static_cast<std::int32_t>(png.size()), comment, length);
+  }
+  fs::path folder_;
+  std::string target_;
+};
+
+TEST_F(WriteCommentFileTest, ResultCodesAndTheUntouchedFile) {
+  const std::string png = Png({Ihdr(1, 1), Text("A", "a"), Iend()});
+  const std::string comment = "[B]\r\nb";
+  EXPECT_EQ(Write(target_.c_str(), png, comment.data(), 6), 0);
+  EXPECT_EQ(ReadFile(target_), Png({Ihdr(1, 1), Chunk("tEXt", "B\0b"s), Iend()}));
+  // A length of 0 or less drops every text chunk and reads no comment.
+  for (std::int32_t length : {0, -1}) {
+    EXPECT_EQ(Write(target_.c_str(), png, nullptr, length), 0);
+    EXPECT_EQ(ReadFile(target_), Png({Ihdr(1, 1), Iend()}));
+  }
+  std::ofstream(target_, std::ios::binary) << "old file";
+  const std::string missing = (folder_ / "missing" / "x.png").string();
+  EXPECT_EQ(Write(missing.c_str(), png, comment.data(), 6), -5);
+  pngc::os::SetFaultHook([](pngc::os::Call call) { return call == pngc::os::Call::kWriteFile; });
+  EXPECT_EQ(Write(target_.c_str(), png, comment.data(), 6), -5);
+  pngc::os::SetFaultHook(nullptr);
+  EXPECT_EQ(Write(nullptr, png, comment.data(), 6), -4);
+  EXPECT_EQ(pngc::WriteCommentFile(target_.c_str(), nullptr, 10, comment.data(), 6), -4);
+  EXPECT_EQ(Write(target_.c_str(), png, nullptr, 6), -4);
+  EXPECT_EQ(ReadFile(target_), "old file");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+}
+
+}  // namespace

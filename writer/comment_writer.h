@@ -1,0 +1,38 @@
+// Rewriting a PNG with its text chunks replaced by chunks built from the
+// edited comment text.
+#ifndef PNGCOMMENT_WRITER_COMMENT_WRITER_H
+#define PNGCOMMENT_WRITER_COMMENT_WRITER_H
+
+#include <cstdint>
+
+#include "stream/memory_stream.h"
+
+namespace pngc {
+
+// Results of WriteCommentFile.
+enum WriteResult : std::int32_t {
+  kWriteOk = 0,            // the new file is in place
+  kWriteBadArgument = -4,  // a null file name, or a null image or comment with a
+                           // positive count: nothing is written
+  kWriteNotSaved = -5,     // the file could not be written; it is exactly as it was
+};
+
+// Builds the new file in `output` from the image in `input`: the signature
+// and every chunk but tEXt and zTXt copied byte for byte, the chunks parsed
+// from `comment` (text and two zero bytes; null for none) right after each
+// IHDR. From the first point where the bytes no longer frame a complete
+// chunk, the rest of the input is copied unchanged; an image of fewer than 8
+// bytes is copied whole. Raises EMemoryError when memory runs out.
+void RewriteChunks(TBitMemoryStream& input, TBitMemoryStream* comment, TBitMemoryStream& output);
+
+// The work of the WriteComment export: rewrites the `size` bytes at `image`
+// with the `length` bytes of comment text at `comment` (none when `length`
+// is 0 or less) and puts the result in the file `file_name`. Raises
+// EMemoryError (or std::bad_alloc) when memory runs out; the file is then
+// not touched.
+std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
+                          const char* comment, std::int32_t length);
+
+}  // namespace pngc
+
+#endif
