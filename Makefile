@@ -1,6 +1,6 @@
 # Thin wrapper over the CMake presets. Every target first installs what is
 # missing (scripts/install-deps).
-.PHONY: all deps build demo test bench clean
+.PHONY: all deps build demo test bench fuzz clean
 
 all: build
 
@@ -70,6 +70,28 @@ bench: build
 	scripts/bench-report native=build/bench-reader-native.json win32=build/bench-reader-win32.json
 	@echo
 	scripts/bench-report native=build/bench-writer-native.json win32=build/bench-writer-win32.json
+
+# libFuzzer (clang) on each fuzz target for FUZZ_SECONDS, one after another,
+# each on a scratch copy of its corpus (build/fuzz/corpus-*) so that what it
+# adds never floods the committed one. Any crash, leak, sanitizer report,
+# timeout or memory blow-up stops here with a failure; the input is kept in
+# build/fuzz/artifacts-*/.
+FUZZ_SECONDS ?= 300
+FUZZ_BUILD := build/fuzz
+FUZZ_TARGETS := get_comment write_comment parse_comment
+fuzz: deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPNGCOMMENT_FUZZ=ON -DPNGCOMMENT_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j2 $(addprefix --target fuzz_,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus-$$t $(FUZZ_BUILD)/artifacts-$$t && \
+	  cp fuzz/corpus/$$t/* $(FUZZ_BUILD)/corpus-$$t/ && \
+	  echo "==== fuzz_$$t for $(FUZZ_SECONDS) s" && \
+	  UBSAN_OPTIONS=print_stacktrace=1 $(FUZZ_BUILD)/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -timeout=1 -rss_limit_mb=2048 -dict=fuzz/png.dict -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/artifacts-$$t/ $(FUZZ_BUILD)/corpus-$$t fuzz/crashers \
+	    || { echo "fuzz_$$t failed: see $(FUZZ_BUILD)/artifacts-$$t/"; exit 1; }; \
+	done
 
 clean:
 	rm -rf build

@@ -56,10 +56,7 @@ void SyncFolder(const std::string& folder) {
   close(fd);
 }
 
-}  // namespace
-
-bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
-  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
+bool Replace(const char* path, const void* data, std::size_t size) {
   std::string target = path;
 
   // Write through a symbolic link to the file it names, keeping the link.
@@ -75,6 +72,9 @@ bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
   // A read-only file is refused even where root could write it, as on Windows.
   if (exists && (!S_ISREG(old.st_mode) || (old.st_mode & 0222) == 0)) return false;
 
+  // Every name is made before the temporary file exists: nothing may throw
+  // once there is a file to clean up.
+  const std::string folder = FolderOf(target);
   if (Injected(Call::kCreateFile)) return false;
   std::string temporary;
   const int fd = CreateTemporary(target, &temporary);
@@ -96,8 +96,15 @@ bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
     unlink(temporary.c_str());
     return false;
   }
-  SyncFolder(FolderOf(target));
+  SyncFolder(folder);
   return true;
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
+  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
+  return Replace(path, data, size);
 }
 
 }  // namespace pngc::os

@@ -36,21 +36,29 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
   return true;
 }
 
-}  // namespace
-
-bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
-  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
-  // Both separators are Windows's own, but ReplaceFileA under Wine fails on
-  // a path written with '/': give every call the '\\' form.
-  std::string target = path;
-  for (char& c : target) {
-    if (c == '/') c = '\\';
-  }
+bool Replace(const char* path, const void* data, std::size_t size) {
+  // Every call gets the full path: under Wine, ReplaceFileA fails on a bare
+  // file name ("a.png") and on a relative path written with '/'.
+  const DWORD length = GetFullPathNameA(path, 0, nullptr, nullptr);
+  if (length == 0) return false;
+  std::string target(length, '\0');
+  const DWORD written = GetFullPathNameA(path, length, target.data(), nullptr);
+  if (written == 0 || written >= length) return false;
+  target.resize(written);
   path = target.c_str();
   const DWORD attributes = GetFileAttributesA(path);
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     return false;
+  }
+  // A file that another program holds open without sharing deletion cannot
+  // be replaced. Asking first spares a failed ReplaceFileA, which under Wine
+  // leaves a temporary file of its own behind.
+  if (exists) {
+    HANDLE probe = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(probe);
   }
 
   if (Injected(Call::kCreateFile)) return false;
@@ -74,6 +82,13 @@ bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
+  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
+  return Replace(path, data, size);
 }
 
 }  // namespace pngc::os

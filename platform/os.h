@@ -54,7 +54,8 @@ bool PumpMessages();
 // the bytes go to a new temporary file in the same folder, which is flushed
 // and then put in the target's place. Returns false, with the target exactly
 // as it was and no temporary file left behind, when any step fails; a
-// read-only target is such a failure.
+// read-only target is such a failure. Running out of memory for the names
+// raises std::bad_alloc before any file is created.
 bool ReplaceFileContent(const char* path, const void* data, std::size_t size);
 
 }  // namespace pngc::os

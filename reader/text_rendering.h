@@ -1,6 +1,8 @@
 // The comment text: one section per tEXt or zTXt chunk, in file order.
-//   tEXt: "[" keyword "]" CR LF, then the text and CR LF when it has one.
-//   zTXt: "<" keyword ">" CR LF, then the inflated text and CR LF likewise.
+//   tEXt: "[" keyword "]" CR LF, then the text and CR LF when any byte
+//         follows the keyword's NUL (even if all of them are NULs);
+//   zTXt: "<" keyword ">" CR LF, then the inflated text and CR LF when any
+//         byte follows the method byte (even if nothing inflates).
 // Keyword bytes are copied as they are up to the NUL that ends the keyword.
 // In the text, LF becomes CR LF and NUL is dropped. A Shift_JIS lead byte
 // takes the byte after it along unexamined (so an LF there stays bare),

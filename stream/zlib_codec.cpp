@@ -107,15 +107,19 @@ std::int32_t TZlib::Compress(TBitMemoryStream& source, TBitMemoryStream& destina
   Begin(source, destination);
   const int init = deflateInit(zstream_, level);
   OperationEnd end(init == Z_OK ? deflateEnd : nullptr, zstream_, &source_, &destination_);
-  return init == Z_OK ? Run(deflate) : init;
+  const std::int32_t result = init == Z_OK ? Run(deflate) : init;
+  // zlib out of memory is the plug-in out of memory: a text silently lost
+  // would be written as a broken chunk, or shown as empty.
+  if (result == Z_MEM_ERROR) throw EMemoryError();
+  return result;
 }
 
 std::int32_t TZlib::Decompress(TBitMemoryStream& source, TBitMemoryStream& destination) {
   Begin(source, destination);
   const int init = inflateInit(zstream_);
   OperationEnd end(init == Z_OK ? inflateEnd : nullptr, zstream_, &source_, &destination_);
-  if (init != Z_OK) return init;
-  const std::int32_t result = Run(inflate);
+  const std::int32_t result = init == Z_OK ? Run(inflate) : init;
+  if (result == Z_MEM_ERROR) throw EMemoryError();
   return result == Z_STREAM_END ? Z_OK : result;
 }
 

@@ -26,15 +26,16 @@ class TZlib {
   // Writes a zlib stream of `source`'s remaining bytes to `destination` at
   // `level`. Returns the last deflate code: Z_STREAM_END when the stream is
   // complete; the init's code, with nothing written, when zlib refuses the
-  // parameters.
+  // parameters. Raises EMemoryError when zlib runs out of memory.
   std::int32_t Compress(TBitMemoryStream& source, TBitMemoryStream& destination,
                         std::int32_t level);
   // Inflates the zlib stream at `source`'s position into `destination`.
   // Returns Z_OK when the stream ended (bytes after it are ignored), or the
   // last inflate code: Z_DATA_ERROR for damaged data, Z_BUF_ERROR for a
   // stream cut short, Z_NEED_DICT; what was inflated before stays written.
-  // Raises EMemoryError as soon as the destination cannot take more (out of
-  // memory, or past 2^31 - 1 bytes), so that a runaway stream stops there.
+  // Raises EMemoryError when zlib runs out of memory, and as soon as the
+  // destination cannot take more (out of memory, or past 2^31 - 1 bytes), so
+  // that a runaway stream stops there.
   std::int32_t Decompress(TBitMemoryStream& source, TBitMemoryStream& destination);
 
  private:

@@ -69,8 +69,9 @@ TEST_F(SaveToFileTest, ReplacesALongerFileWholeWhateverThePosition) {
   EXPECT_EQ(Listing(folder_), std::set<std::string>{"image.png"});
 }
 
-// Hosts and scripts on Windows also name files with '/', relative ones too.
-TEST_F(SaveToFileTest, ReplacesAFileNamedWithSlashes) {
+// Hosts and scripts name files relative to the current folder, on Windows
+// with '/' too.
+TEST_F(SaveToFileTest, ReplacesAFileNamedRelatively) {
   const fs::path folder = "pngc-relative-save";
   fs::create_directories(folder);
   WriteFile(folder / "image.png", "old");
@@ -80,6 +81,12 @@ TEST_F(SaveToFileTest, ReplacesAFileNamedWithSlashes) {
   EXPECT_EQ(ReadFile(folder / "image.png"), "slashes");
   EXPECT_EQ(Listing(folder), std::set<std::string>{"image.png"});
   fs::remove_all(folder);
+
+  // And a bare file name, in the current folder.
+  WriteFile("pngc-bare-save.png", "old");
+  EXPECT_EQ(stream.SaveToFile("pngc-bare-save.png"), 7);
+  EXPECT_EQ(ReadFile("pngc-bare-save.png"), "slashes");
+  fs::remove("pngc-bare-save.png");
 }
 
 TEST_F(SaveToFileTest, CreatesNewFilesEmptyOrNot) {

@@ -267,7 +267,9 @@ TEST(ZlibCodec, AllocationFailuresEndCleanly) {
     SCOPED_TRACE(inflating ? "Decompress" : "Compress");
     const std::string input = inflating ? pngtest::Deflate(text) : random;
     const std::string& expected = inflating ? text : deflated;
-    // R: no record; Z: zlib's own memory; G: the destination's growth; D: done.
+    // R: no record; M: out of memory inside the operation (zlib's own memory
+    // or the destination's growth); D: done. zlib's Z_MEM_ERROR never comes
+    // back as a result: the text would be lost without a word.
     std::string trace = "-";
     for (int allowed = 0; trace.back() != 'D' && allowed < 200; ++allowed) {
       TBitMemoryStream source, destination;
@@ -277,24 +279,20 @@ TEST(ZlibCodec, AllocationFailuresEndCleanly) {
       try {
         FailingFrom faults(allowed);
         TZlib zlib;
-        step = 'G';
+        step = 'M';
         code = inflating ? zlib.Decompress(source, destination)
                          : zlib.Compress(source, destination, Z_DEFAULT_COMPRESSION);
-        step = code == Z_MEM_ERROR ? 'Z' : 'D';
+        step = 'D';
       } catch (const pngc::EMemoryError&) {
       }
       const std::string out = Content(destination);
       EXPECT_TRUE(StartsWith(expected, out)) << allowed;
-      // An init that fails writes nothing; deflate takes all it needs there.
-      if (step == 'Z' && (trace.back() != 'Z' || !inflating)) {
-        EXPECT_EQ(out, "") << allowed;
-      }
       if (step == 'D') {
         EXPECT_EQ((Outcome{code, out}), (Outcome{inflating ? Z_OK : Z_STREAM_END, expected}));
       }
       trace += step;
     }
-    EXPECT_TRUE(std::regex_match(trace, std::regex("-RZ+G+D"))) << trace;
+    EXPECT_TRUE(std::regex_match(trace, std::regex("-RM+D"))) << trace;
   }
 }
 

@@ -1,0 +1,280 @@
+// The fuzz targets' own model of what the plug-in must produce: chunk
+// framing, the comment text the reader renders and the chunks the writer
+// makes from an edited text. It is written from the rules in README.md, not
+// from the plug-in's code, and uses zlib directly, so that where the two
+// disagree one of them is wrong.
+#ifndef PNGCOMMENT_FUZZ_PNG_ORACLE_H
+#define PNGCOMMENT_FUZZ_PNG_ORACLE_H
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace fuzzcheck {
+
+// A violated expectation: report it and abort, so that libFuzzer (or the
+// replay) stops right here with the input that caused it.
+[[noreturn]] inline void Fail(const char* what) {
+  std::fprintf(stderr, "fuzz check failed: %s\n", what);
+  std::fflush(stderr);
+  std::abort();
+}
+
+inline void Require(bool condition, const char* what) {
+  if (!condition) Fail(what);
+}
+
+inline std::uint32_t Be32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         std::uint32_t{p[3]};
+}
+
+// A byte-keyed FNV-1a hash, to derive repeatable choices from an input.
+inline std::uint32_t Hash(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t h = 2166136261u;
+  for (std::size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
+  return h;
+}
+
+enum class Framing { kComplete, kCutShort, kNoHeader, kTooLong };
+
+struct Chunk {
+  std::uint32_t length = 0;
+  std::string type;           // the four type bytes
+  std::size_t offset = 0;     // of the length field
+  std::size_t data = 0;       // of the first data byte
+  std::size_t available = 0;  // data bytes that are really there
+  std::size_t next = 0;       // past the CRC when complete, else the size
+};
+
+// How the bytes at `offset` frame a chunk; `chunk` is set for kComplete and
+// kCutShort.
+inline Framing FrameChunk(const std::uint8_t* bytes, std::size_t size, std::size_t offset,
+                          Chunk* chunk) {
+  if (offset > size || size - offset < 8) return Framing::kNoHeader;
+  const std::uint32_t length = Be32(bytes + offset);
+  if (length > 0x7FFFFFFFu) return Framing::kTooLong;
+  chunk->length = length;
+  chunk->type.assign(reinterpret_cast<const char*>(bytes + offset + 4), 4);
+  chunk->offset = offset;
+  chunk->data = offset + 8;
+  const std::size_t left = size - chunk->data;
+  chunk->available = length < left ? length : left;
+  const std::uint64_t end = std::uint64_t{chunk->data} + length + 4;
+  if (end > size) {
+    chunk->next = size;
+    return Framing::kCutShort;
+  }
+  chunk->next = static_cast<std::size_t>(end);
+  return Framing::kComplete;
+}
+
+// True when a complete chunk's stored CRC is the CRC-32 of its type and data.
+inline bool CrcMatches(const std::uint8_t* bytes, const Chunk& chunk) {
+  const std::uint8_t* start = bytes + chunk.offset + 4;
+  const uLong crc = crc32(crc32(0, Z_NULL, 0), start, static_cast<uInt>(chunk.length + 4));
+  return static_cast<std::uint32_t>(crc) == Be32(bytes + chunk.data + chunk.length);
+}
+
+struct Inflated {
+  std::string text;       // everything inflated before the stream ended or broke
+  bool ended = false;     // the zlib stream ended properly
+  bool all_used = false;  // ...and no byte followed it
+};
+
+// Inflates in one go with a generous output buffer, a different path from
+// the plug-in's 4096-byte rounds, so that the two must agree on the bytes.
+inline Inflated InflateAll(const std::uint8_t* data, std::size_t size) {
+  Inflated result;
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) Fail("the oracle's inflateInit failed");
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  std::vector<unsigned char> out(1 << 16);
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    rc = inflate(&z, Z_NO_FLUSH);
+    result.text.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
+  }
+  result.ended = rc == Z_STREAM_END;
+  result.all_used = result.ended && z.avail_in == 0;
+  inflateEnd(&z);
+  return result;
+}
+
+// ---- Reading: the comment text and the summaries GetComment must give.
+
+inline bool IsLeadByte(std::uint8_t b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// A Shift_JIS lead byte carries the next byte with it, unless that is a NUL.
+inline std::size_t CharacterLength(const std::uint8_t* d, std::size_t i, std::size_t n) {
+  return IsLeadByte(d[i]) && i + 1 < n && d[i + 1] != 0 ? 2 : 1;
+}
+
+// Appends the keyword (up to its NUL) and returns where the rest begins.
+inline std::size_t AppendKeyword(std::string& out, const std::uint8_t* d, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n && d[i] != 0) {
+    const std::size_t step = CharacterLength(d, i, n);
+    out.append(reinterpret_cast<const char*>(d + i), step);
+    i += step;
+  }
+  return i < n ? i + 1 : n;
+}
+
+// LF as CR LF, NULs dropped, a double-byte character copied as it is.
+inline void AppendBody(std::string& out, const std::uint8_t* d, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n) {
+    if (d[i] == '\n') {
+      out += "\r\n";
+      ++i;
+    } else if (d[i] == 0) {
+      ++i;
+    } else {
+      const std::size_t step = CharacterLength(d, i, n);
+      out.append(reinterpret_cast<const char*>(d + i), step);
+      i += step;
+    }
+  }
+}
+
+struct Reading {
+  std::string comment;                  // without the block's NUL
+  std::vector<std::int32_t> summaries;  // width, height of each summarised IHDR
+};
+
+// The walk from byte 8: it stops at a header cut short, at a length of 2^31
+// or more, and after a chunk that runs past the end, whose available bytes
+// are still rendered.
+inline Reading ExpectedReading(const std::uint8_t* bytes, std::size_t size) {
+  Reading r;
+  Chunk c;
+  for (std::size_t offset = 8; offset < size; offset = c.next) {
+    const Framing f = FrameChunk(bytes, size, offset, &c);
+    if (f != Framing::kComplete && f != Framing::kCutShort) break;
+    const std::uint8_t* d = bytes + c.data;
+    const std::size_t n = c.available;
+    if (c.type == "IHDR") {
+      if (n >= 13) {
+        r.summaries.push_back(static_cast<std::int32_t>(Be32(d)));
+        r.summaries.push_back(static_cast<std::int32_t>(Be32(d + 4)));
+      }
+    } else if (c.type == "tEXt") {
+      r.comment += "[";
+      const std::size_t text = AppendKeyword(r.comment, d, n);
+      r.comment += "]\r\n";
+      if (text < n) {
+        AppendBody(r.comment, d + text, n - text);
+        r.comment += "\r\n";
+      }
+    } else if (c.type == "zTXt") {
+      r.comment += "<";
+      const std::size_t method = AppendKeyword(r.comment, d, n);
+      r.comment += ">\r\n";
+      if (method + 1 < n) {
+        const Inflated inflated = InflateAll(d + method + 1, n - method - 1);
+        AppendBody(r.comment, reinterpret_cast<const std::uint8_t*>(inflated.text.data()),
+                   inflated.text.size());
+        r.comment += "\r\n";
+      }
+    }
+    if (f != Framing::kComplete) break;
+  }
+  return r;
+}
+
+// ---- Writing: the sections an edited comment text becomes.
+
+struct Section {
+  bool compressed = false;  // zTXt, else tEXt
+  std::string keyword;
+  std::string text;
+};
+
+// Lines end at CR LF, or at a zero byte, which takes the byte after it along;
+// a zero byte where a line would start is stepped over alone. "[k]" opens a
+// tEXt section, "<k>" a zTXt one ("Comment" when k is empty); body lines
+// before any header form a "Comment" tEXt section. Body lines are joined
+// with LF, and each empty line between two of them adds one LF more.
+inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size_t length) {
+  std::string all(reinterpret_cast<const char*>(text), length);
+  all.append(2, '\0');
+  std::vector<Section> sections;
+  bool has_text = false;
+  std::size_t blank = 0;
+  std::size_t i = 0;
+  while (i < all.size()) {
+    if (all[i] == '\0') {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (all[j] != '\0' && !(all[j] == '\r' && j + 1 < all.size() && all[j + 1] == '\n')) ++j;
+    const std::string line = all.substr(i, j - i);
+    i = j + 2;
+    if (line.empty()) {
+      if (has_text) ++blank;
+      continue;
+    }
+    const char first = line.front();
+    const char last = line.back();
+    if (line.size() >= 2 && ((first == '[' && last == ']') || (first == '<' && last == '>'))) {
+      Section s;
+      s.compressed = first == '<';
+      s.keyword = line.size() > 2 ? line.substr(1, line.size() - 2) : "Comment";
+      sections.push_back(s);
+      has_text = false;
+      blank = 0;
+      continue;
+    }
+    if (sections.empty()) sections.push_back(Section{false, "Comment", ""});
+    if (has_text) sections.back().text.append(blank + 1, '\n');
+    sections.back().text += line;
+    has_text = true;
+    blank = 0;
+  }
+  if (sections.empty()) sections.push_back(Section{false, "Comment", ""});
+  return sections;
+}
+
+// Checks that the bytes at `offset` are the chunk `section` must become:
+// framed whole, the right type and CRC, and for zTXt a method byte of 0 and
+// one zlib stream that inflates to the text. Returns the offset after it.
+inline std::size_t CheckTextChunk(const std::uint8_t* bytes, std::size_t size, std::size_t offset,
+                                  const Section& section) {
+  Chunk c;
+  Require(FrameChunk(bytes, size, offset, &c) == Framing::kComplete,
+          "a made text chunk is not framed whole");
+  Require(c.type == (section.compressed ? "zTXt" : "tEXt"), "a made chunk has the wrong type");
+  Require(CrcMatches(bytes, c), "a made chunk's CRC is wrong");
+  const std::string data(reinterpret_cast<const char*>(bytes + c.data), c.length);
+  const std::string head = section.keyword + '\0';
+  Require(data.compare(0, head.size(), head) == 0, "a made chunk's keyword is wrong");
+  if (!section.compressed) {
+    Require(data.size() == head.size() + section.text.size() &&
+                data.compare(head.size(), std::string::npos, section.text) == 0,
+            "a tEXt chunk's text is wrong");
+  } else {
+    Require(data.size() > head.size() && data[head.size()] == '\0',
+            "a zTXt chunk's compression method is not 0");
+    const std::size_t stream = head.size() + 1;
+    const Inflated inflated = InflateAll(bytes + c.data + stream, data.size() - stream);
+    Require(inflated.all_used, "a zTXt chunk's data is not exactly one zlib stream");
+    Require(inflated.text == section.text, "a zTXt chunk's text is wrong");
+  }
+  return c.next;
+}
+
+}  // namespace fuzzcheck
+
+#endif

@@ -1,0 +1,86 @@
+// Saving onto a disk that refuses: a full file system, a file another
+// program holds open without sharing. WriteComment answers -5, the file
+// stays exactly as it was, and no temporary file is left behind.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "plugin/pngcomment.h"
+#include "tests/png_builder.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace pngtest;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::set<std::string> Listing(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+std::int32_t Write(const std::string& target, const std::string& png) {
+  const std::string comment = "[Title]\r\nnew\r\n";
+  return WriteComment(0, target.c_str(), reinterpret_cast<const std::uint8_t*>(png.data()),
+                      static_cast<std::int32_t>(png.size()), comment.data(),
+                      static_cast<std::int32_t>(comment.size()));
+}
+
+#ifndef _WIN32
+// A 64 KiB tmpfs holds the old 40 KB file but not a second copy of it.
+TEST(DiskFaults, FullFileSystemLeavesTheFileAsItWas) {
+  const fs::path mount_point = fs::temp_directory_path() / "pngc-full-disk";
+  fs::create_directories(mount_point);
+  if (mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    fs::remove(mount_point);
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root); the injected write "
+                    "failure of the fault-injection test covers this path";
+  }
+  const std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(40000), Iend()});
+  const std::string target = (mount_point / "image.png").string();
+  std::ofstream(target, std::ios::binary) << png;
+  EXPECT_EQ(Write(target, png), -5);
+  EXPECT_TRUE(ReadFile(target) == png) << "the file was changed";
+  EXPECT_EQ(Listing(mount_point), std::set<std::string>{"image.png"});
+  umount(mount_point.c_str());
+  fs::remove_all(mount_point);
+}
+#else
+// Another program has the file open without sharing: ReplaceFileA fails.
+TEST(DiskFaults, FileHeldOpenByAnotherProgramIsLeftAsItWas) {
+  const fs::path folder = fs::temp_directory_path() / "pngc-locked";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(1000), Iend()});
+  const std::string target = (folder / "image.png").string();
+  std::ofstream(target, std::ios::binary) << png;
+  HANDLE held = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Write(target, png), -5);
+  CloseHandle(held);
+  EXPECT_TRUE(ReadFile(target) == png) << "the file was changed";
+  EXPECT_EQ(Listing(folder), std::set<std::string>{"image.png"});
+  EXPECT_EQ(Write(target, png), 0) << "once released, the file can be written";
+  fs::remove_all(folder);
+}
+#endif
+
+}  // namespace

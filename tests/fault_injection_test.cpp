@@ -1,0 +1,214 @@
+// Every allocation and every system call that GetComment and WriteComment
+// make, failed in turn: the call must end cleanly (-4 for memory, -5 for
+// the file; LeakSanitizer checks that nothing leaks), hand nothing over and
+// leave the target file exactly as it was.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <set>
+#include <string>
+
+#include "platform/local_memory.h"
+#include "platform/os.h"
+#include "plugin/pngcomment.h"
+#include "stream/allocation.h"
+#include "tests/png_builder.h"
+
+namespace {
+
+// Allocations left before the next one fails; negative: none fails.
+int g_allocations_left = -1;
+
+bool NextAllocationFails() { return g_allocations_left >= 0 && g_allocations_left-- == 0; }
+
+}  // namespace
+
+// The objects (streams, codec, strings) come from operator new: it fails in
+// step with the byte buffers, so that every allocation of a call counts. Its
+// blocks come from malloc, so free is the matching release, whatever GCC
+// infers from the names.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  void* block = NextAllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using namespace pngtest;
+
+// Fails the allocation after the `allowed` next ones, for one scope.
+class FailingAllocations {
+ public:
+  explicit FailingAllocations(int allowed) {
+    g_allocations_left = allowed;
+    pngc::SetAllocationFaultHook(NextAllocationFails);
+  }
+  ~FailingAllocations() {
+    g_allocations_left = -1;
+    pngc::SetAllocationFaultHook(nullptr);
+  }
+  bool exhausted() const { return g_allocations_left < 0; }
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const std::string& Image() {
+  static const std::string png =
+      Png({Ihdr(4, 4), Text("Title", "t"), Ztxt("Long", std::string(20000, 'z') + "\nend"),
+           Idat(70000), Text("After", "a"), Iend()});
+  return png;
+}
+
+const std::string kComment =
+    "[Title]\r\nnew\r\n<Description>\r\n" + std::string(9000, 'd') + "\r\n\r\nmore\r\n";
+
+class FaultInjection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("pngc-faults-"s + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    target_ = (folder_ / "image.png").string();
+    std::ofstream(target_, std::ios::binary) << "the user's file";
+    Image();  // built now, not while allocations fail
+  }
+  void TearDown() override {
+    pngc::os::SetFaultHook(nullptr);
+    fs::remove_all(folder_);
+  }
+  std::int32_t Read(void** comment, void** summary) {
+    return GetComment(0, reinterpret_cast<const std::uint8_t*>(Image().data()),
+                      static_cast<std::int32_t>(Image().size()), comment, summary);
+  }
+  std::int32_t Write() {
+    return WriteComment(0, target_.c_str(), reinterpret_cast<const std::uint8_t*>(Image().data()),
+                        static_cast<std::int32_t>(Image().size()), kComment.data(),
+                        static_cast<std::int32_t>(kComment.size()));
+  }
+  void ExpectUntouched() {
+    EXPECT_TRUE(ReadFile(target_) == "the user's file") << "the target was changed";
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, std::set<std::string>{"image.png"}) << "no temporary file left";
+  }
+
+  fs::path folder_;
+  std::string target_;
+};
+
+TEST_F(FaultInjection, EveryAllocationOfAReadFailsCleanly) {
+  void* const untouched = reinterpret_cast<void*>(0x5EED);
+  int failures = 0;
+  for (int allowed = 0;; ++allowed) {
+    ASSERT_LT(allowed, 10000) << "the read never succeeded";
+    void* comment = untouched;
+    void* summary = untouched;
+    std::int32_t result;
+    bool exhausted;
+    {
+      FailingAllocations faults(allowed);
+      result = Read(&comment, &summary);
+      exhausted = faults.exhausted();
+    }
+    if (!exhausted) {  // no failure was injected: the read is complete
+      EXPECT_EQ(result, 0);
+      LocalFree(static_cast<HLOCAL>(comment));
+      LocalFree(static_cast<HLOCAL>(summary));
+      break;
+    }
+    // A stream that cannot grow generously retries at the exact size, so a
+    // single failure may be absorbed; otherwise nothing is handed over.
+    if (result == 0) {
+      EXPECT_NE(comment, untouched) << allowed;
+      LocalFree(static_cast<HLOCAL>(comment));
+      LocalFree(static_cast<HLOCAL>(summary));
+      continue;
+    }
+    ++failures;
+    EXPECT_EQ(result, -4) << allowed;
+    EXPECT_EQ(comment, untouched) << allowed;
+    EXPECT_EQ(summary, untouched) << allowed;
+  }
+  EXPECT_GT(failures, 10) << "a read of text and zTXt allocates more than this";
+}
+
+TEST_F(FaultInjection, EveryAllocationOfAWriteFailsBeforeTheFileIsTouched) {
+  int failures = 0;
+  for (int allowed = 0;; ++allowed) {
+    ASSERT_LT(allowed, 10000) << "the write never succeeded";
+    std::int32_t result;
+    bool exhausted;
+    {
+      FailingAllocations faults(allowed);
+      result = Write();
+      exhausted = faults.exhausted();
+    }
+    if (!exhausted) {
+      EXPECT_EQ(result, 0);
+      EXPECT_TRUE(ReadFile(target_) != "the user's file");
+      break;
+    }
+    if (result == 0) {  // a failure absorbed by the retry at the exact size
+      std::ofstream(target_, std::ios::binary) << "the user's file";
+      continue;
+    }
+    ++failures;
+    EXPECT_EQ(result, -4) << allowed;
+    ExpectUntouched();
+  }
+  EXPECT_GT(failures, 10);
+}
+
+// The system calls, each failing at its first and at its second use.
+TEST_F(FaultInjection, EverySystemCallFailsCleanly) {
+  static pngc::os::Call failing;
+  static int uses;
+  static int fail_at;
+  const auto hook = [](pngc::os::Call call) { return call == failing && ++uses == fail_at; };
+  using pngc::os::Call;
+  for (Call call : {Call::kLocalAlloc, Call::kLocalLock}) {
+    for (fail_at = 1; fail_at <= 2; ++fail_at) {
+      failing = call;
+      uses = 0;
+      void* const untouched = reinterpret_cast<void*>(0x5EED);
+      void* comment = untouched;
+      void* summary = untouched;
+      pngc::os::SetFaultHook(hook);
+      EXPECT_EQ(Read(&comment, &summary), 0);
+      pngc::os::SetFaultHook(nullptr);
+      // The block that failed is not handed over; the other one is.
+      EXPECT_EQ(summary == untouched, fail_at == 1);
+      EXPECT_EQ(comment == untouched, fail_at == 2);
+      if (summary != untouched) LocalFree(static_cast<HLOCAL>(summary));
+      if (comment != untouched) LocalFree(static_cast<HLOCAL>(comment));
+    }
+  }
+  for (Call call : {Call::kCreateFile, Call::kWriteFile, Call::kFlushFile, Call::kReplaceFile}) {
+    failing = call;
+    uses = 0;
+    fail_at = 1;
+    pngc::os::SetFaultHook(hook);
+    EXPECT_EQ(Write(), -5) << static_cast<int>(call);
+    pngc::os::SetFaultHook(nullptr);
+    ExpectUntouched();
+  }
+}
+
+}  // namespace
