@@ -13,29 +13,15 @@ build: deps
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
 
-# The plug-in's identity, then the host's cycle on a copy of a sample PNG:
-# read its comments, write edited ones, read them back. Natively and through
-# the DLL under Wine.
-DEMO_OUT := build/demo
+# The command-line host on the sample PNGs, natively and with pngcomment.exe
+# and the DLL under Wine: the plug-in's identity, the summaries, the comment
+# texts, then a scripted edit of a copy read back.
 demo: build
 	@scripts/wine-init
-	@mkdir -p $(DEMO_OUT)
-	@echo "==== native: libpngcomment.so"
-	@build/native/bin/pngcomment-identity build/native/bin/libpngcomment.so
-	@build/native/bin/pngcomment-read build/native/bin/libpngcomment.so examples/sample.png
-	@cp examples/sample.png $(DEMO_OUT)/native.png
-	@echo "-- writing examples/sample-edit.txt into a copy"
-	@build/native/bin/pngcomment-write build/native/bin/libpngcomment.so $(DEMO_OUT)/native.png examples/sample-edit.txt
-	@build/native/bin/pngcomment-read build/native/bin/libpngcomment.so $(DEMO_OUT)/native.png
-	@echo
-	@echo "==== Windows: pngcomment.dll under Wine"
-	@scripts/wine-run build/win32/bin/pngcomment-identity.exe
-	@scripts/wine-run build/win32/bin/pngcomment-read.exe pngcomment.dll examples/sample.png
-	@cp examples/sample.png $(DEMO_OUT)/win32.png
-	@echo "-- writing examples/sample-edit.txt into a copy"
-	@scripts/wine-run build/win32/bin/pngcomment-write.exe pngcomment.dll $(DEMO_OUT)/win32.png examples/sample-edit.txt
-	@scripts/wine-run build/win32/bin/pngcomment-read.exe pngcomment.dll $(DEMO_OUT)/win32.png
-	@cmp -s $(DEMO_OUT)/native.png $(DEMO_OUT)/win32.png && echo "== both builds wrote the same bytes"
+	@scripts/demo native build/native/bin/pngcomment
+	@scripts/demo win32 scripts/wine-run build/win32/bin/pngcomment.exe
+	@cmp -s build/demo/native/edited.png build/demo/win32/edited.png && \
+	  echo "== the native library and the DLL wrote the same bytes"
 
 # Every test: natively under AddressSanitizer and UBSan, natively optimised,
 # and the Windows build (the DLL as a host loads it) under Wine.
