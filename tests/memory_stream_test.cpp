@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -367,6 +368,27 @@ TEST(MemoryStreamTest, CopyFromZeroFillsWhatTheSourceLacks) {
     const Bytes content = Content(dest);
     EXPECT_TRUE(All(content.begin(), content.begin() + present, 0xFF));
     EXPECT_TRUE(All(content.begin() + present, content.end(), 0));
+  }
+}
+
+// Appends past the capacity must not each move the content: the storage
+// behind the exact capacity grows by half again, so N appends reallocate
+// O(log N) times (exact growth would take N reallocations).
+TEST(StreamAllocationTest, AppendsReallocateLogarithmicallyOften) {
+  static int allocations;
+  for (const std::int32_t pieces : {1000, 100000, 1000000}) {
+    TBitMemoryStream stream;
+    allocations = 0;
+    pngc::SetAllocationFaultHook([] {
+      ++allocations;
+      return false;
+    });
+    const std::uint8_t byte = 7;
+    for (std::int32_t i = 0; i < pieces; ++i) stream.WriteBuffer(&byte, 1);
+    pngc::SetAllocationFaultHook(nullptr);
+    EXPECT_EQ(stream.GetCapacity(), std::max(pieces, TBitMemoryStream::kInitialCapacity));
+    // log base 1.5 of a million is 34.
+    EXPECT_LE(allocations, 2 + static_cast<int>(std::log(pieces) / std::log(1.5))) << pieces;
   }
 }
 
