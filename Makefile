@@ -56,6 +56,8 @@ bench: build
 	scripts/bench-report native=build/bench-reader-native.json win32=build/bench-reader-win32.json
 	@echo
 	scripts/bench-report native=build/bench-writer-native.json win32=build/bench-writer-win32.json
+	@echo
+	scripts/bench-peers --cli build/native/bin/pngcomment --wine-cli build/win32/bin/pngcomment.exe
 
 # libFuzzer (clang) on each fuzz target for FUZZ_SECONDS, one after another,
 # each on a scratch copy of its corpus (build/fuzz/corpus-*) so that what it
