@@ -55,7 +55,10 @@ std::int32_t ReadComment(const std::uint8_t* image, std::int32_t size, void** co
   auto input = std::make_unique<TBitMemoryStream>();
   // The image is copied first: window procedures that run while a zTXt is
   // inflated may change the host's buffer.
-  if (image != nullptr && size > 0) input->WriteBuffer(image, size);
+  if (image != nullptr && size > 0) {
+    input->Reserve(size);
+    input->WriteBuffer(image, size);
+  }
   auto comment = std::make_unique<TBitMemoryStream>();
   auto summary = std::make_unique<TBitMemoryStream>();
   WalkChunks(*input, *comment, *summary);

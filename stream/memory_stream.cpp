@@ -187,6 +187,7 @@ void TBitMemoryStream::Reserve(std::int32_t bytes) {
   void* block = memory_ != nullptr ? ReallocateBytes(memory_, static_cast<std::size_t>(bytes))
                                    : AllocateBytes(static_cast<std::size_t>(bytes));
   if (block == nullptr) throw EMemoryError();
+  AdviseLargeBlock(block, static_cast<std::size_t>(bytes));
   memory_ = static_cast<std::uint8_t*>(block);
   Poison(memory_ + size_, static_cast<std::size_t>(bytes) - static_cast<std::size_t>(size_));
   reserved_ = static_cast<std::size_t>(bytes);

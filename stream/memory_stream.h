@@ -75,7 +75,8 @@ class TBitMemoryStream {
   void Clear();
   // Makes room behind the capacity for `bytes` of content, so that writes up
   // to there move nothing (an allocator such as msvcrt's copies a block on
-  // every growth). The capacity itself does not change.
+  // every growth), in memory fit to be filled at once. The capacity itself
+  // does not change.
   void Reserve(std::int32_t bytes);
 
   // Appends `count` bytes of `source`, read from its position; a count of 0

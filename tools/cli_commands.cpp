@@ -15,6 +15,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -56,6 +57,18 @@ std::string LibraryBesideProgram() {
 
 enum class ReadStatus { kOk, kCannotRead, kTooLarge, kNoMemory };
 
+// A large file is read into memory in one go: on Linux, huge pages make
+// that one page fault per 2 MiB instead of per 4 KiB.
+void AdviseLargeBuffer([[maybe_unused]] char* buffer, [[maybe_unused]] std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (size < (std::size_t{8} << 20)) return;
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = (reinterpret_cast<std::uintptr_t>(buffer) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(buffer) + size) & ~(page - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#endif
+}
+
 const char* Cause(ReadStatus status) {
   switch (status) {
     case ReadStatus::kTooLarge: return "too large (over 2 GiB)";
@@ -78,7 +91,10 @@ ReadStatus ReadStream(std::FILE* in, std::string* bytes) {
   if (known && (info.st_mode & S_IFMT) == S_IFDIR) return ReadStatus::kCannotRead;
   if (regular && static_cast<std::uint64_t>(info.st_size) > kMaxBytes) return ReadStatus::kTooLarge;
   try {
-    if (regular) bytes->reserve(static_cast<std::size_t>(info.st_size));
+    if (regular) {
+      bytes->reserve(static_cast<std::size_t>(info.st_size));
+      AdviseLargeBuffer(bytes->data(), bytes->capacity());
+    }
     char chunk[65536];
     std::size_t count;
     while ((count = std::fread(chunk, 1, sizeof chunk, in)) > 0) {

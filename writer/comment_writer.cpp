@@ -42,7 +42,10 @@ std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, 
   }
   auto input = std::make_unique<TBitMemoryStream>();
   auto output = std::make_unique<TBitMemoryStream>();
-  if (size > 0) input->WriteBuffer(image, size);
+  if (size > 0) {
+    input->Reserve(size);
+    input->WriteBuffer(image, size);
+  }
   // The text is copied before any window message can run (zTXt sections
   // pump them), so the host's buffer is not read afterwards.
   std::unique_ptr<TBitMemoryStream> text;
