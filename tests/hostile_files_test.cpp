@@ -23,6 +23,7 @@
 
 #include <zlib.h>
 
+#include "tests/plugin_host_fixture.h"
 #include "tests/png_builder.h"
 #include "tools/plugin_loader.h"
 
@@ -207,21 +208,10 @@ void CheckRewrite(const std::string& input, const std::string& written, bool has
   }
 }
 
-class HostileHarness : public ::testing::Test {
+class HostileHarness : public PluginHostFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(library_.loaded()) << "cannot load " << PNGC_LIBRARY_NAME;
-    get_comment_ = library_.Get<GetCommentFn>("GetComment");
-    write_comment_ = library_.Get<WriteCommentFn>("WriteComment");
-    ASSERT_TRUE(get_comment_ != nullptr && write_comment_ != nullptr);
-    folder_ = fs::temp_directory_path() /
-              ("pngc-hostile-" +
-               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(folder_);
-  }
   void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    PluginHostFixture::TearDown();
     // Time inside the exports alone, for a look at how they scale (the XML report).
     RecordProperty(
         "exports_ms",
@@ -311,10 +301,6 @@ class HostileHarness : public ::testing::Test {
     EXPECT_EQ(Read(written).result, 0) << "reading the written file";
   }
 
-  PluginLibrary library_{PNGC_LIBRARY_NAME};
-  GetCommentFn get_comment_ = nullptr;
-  WriteCommentFn write_comment_ = nullptr;
-  fs::path folder_;
   std::chrono::steady_clock::duration in_exports_{};
 };
 

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/plugin_host_fixture.h"
 #include "tests/png_builder.h"
 #include "tools/plugin_loader.h"
 
@@ -199,22 +200,12 @@ class Generator {
   std::mt19937 rng_;
 };
 
-class RoundTripTest : public ::testing::Test {
+class RoundTripTest : public PluginHostFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(library_.loaded()) << "cannot load " << PNGC_LIBRARY_NAME;
-    get_comment_ = library_.Get<GetCommentFn>("GetComment");
-    write_comment_ = library_.Get<WriteCommentFn>("WriteComment");
-    ASSERT_TRUE(get_comment_ != nullptr && write_comment_ != nullptr);
-    folder_ = fs::temp_directory_path() /
-              ("pngc-roundtrip-"s + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
-               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(folder_);
-  }
   void TearDown() override {
     std::error_code ignored;
     fs::permissions(read_only_, fs::perms::owner_write, fs::perm_options::add, ignored);
-    fs::remove_all(folder_, ignored);
+    PluginHostFixture::TearDown();
   }
 
   // The comment text handed over, without its NUL; empty when none is.
@@ -264,10 +255,7 @@ class RoundTripTest : public ::testing::Test {
     }
   }
 
-  PluginLibrary library_{PNGC_LIBRARY_NAME};
-  GetCommentFn get_comment_ = nullptr;
-  WriteCommentFn write_comment_ = nullptr;
-  fs::path folder_, read_only_;
+  fs::path read_only_;
 };
 
 TEST_F(RoundTripTest, GeneratedDocumentsComeBackUnchanged) {
