@@ -171,10 +171,11 @@ TEST(CommentParsing, TakeLineNeverPassesItsCount) {
 }
 
 std::string Rewrite(const std::string& png, const std::string* comment) {
-  TBitMemoryStream input, output, text;
-  Append(input, png);
+  TBitMemoryStream output, text;
   if (comment != nullptr) Append(text, *comment + "\0\0"s);
-  pngc::RewriteChunks(input, comment != nullptr ? &text : nullptr, output);
+  pngc::RewriteChunks(reinterpret_cast<const std::uint8_t*>(png.data()),
+                      static_cast<std::int32_t>(png.size()), comment != nullptr ? &text : nullptr,
+                      output);
   return Content(output);
 }
 
@@ -217,11 +218,6 @@ TEST(CommentRewrite, ReplacesTextChunksAndKeepsEveryOtherByte) {
 }
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class WriteCommentFileTest : public ::testing::Test {
  protected:

@@ -63,11 +63,6 @@ class FailingAllocations {
   bool exhausted() const { return g_allocations_left < 0; }
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 const std::string& Image() {
   static const std::string png =
       Png({Ihdr(4, 4), Text("Title", "t"), Ztxt("Long", std::string(20000, 'z') + "\nend"),

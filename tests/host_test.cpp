@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include "tests/plugin_host_fixture.h"
 #include "tests/png_builder.h"
 #include "tools/plugin_loader.h"
 #include "tools/version_info.h"
@@ -276,6 +277,50 @@ TEST_F(GetCommentTest, ServesWindowsAndKeepsTheQuitMessage) {
   EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
   EXPECT_EQ(message.wParam, 7u);
   EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) << "WM_QUIT comes once";
+  DestroyWindow(window);
+}
+
+std::string* g_host_image = nullptr;
+std::string* g_host_comment = nullptr;
+
+// A host that reuses its buffers as soon as one of its windows is served.
+LRESULT CALLBACK ScribblingWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_APP) {
+    g_host_image->assign(g_host_image->size(), 'X');
+    g_host_comment->assign(g_host_comment->size(), 'Y');
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+using WriteCommentHostTest = PluginHostFixture;
+
+// The host's windows are served while a zTXt section is compressed; what
+// they do then to the host's buffers must not reach the file.
+TEST_F(WriteCommentHostTest, WritesTheBuffersAsTheCallFoundThem) {
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = ScribblingWindowProc;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = "pngcomment-scribble";
+  RegisterClassA(&window_class);
+  HWND window = CreateWindowA("pngcomment-scribble", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              window_class.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  using namespace pngtest;
+  std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(70000), Ihdr(2, 2), Iend()});
+  std::string comment = "<Big>\r\n" + std::string(100000, 'z') + "\r\n[After]\r\na\r\n";
+  const auto write = [&](const std::filesystem::path& file) {
+    return write_comment_(0, file.string().c_str(), reinterpret_cast<const std::uint8_t*>(png.data()),
+                          static_cast<std::int32_t>(png.size()), comment.data(),
+                          static_cast<std::int32_t>(comment.size()));
+  };
+  ASSERT_EQ(write(folder_ / "quiet.png"), 0);  // no message waiting: the reference
+
+  g_host_image = &png;
+  g_host_comment = &comment;
+  PostMessageA(window, WM_APP, 0, 0);
+  EXPECT_EQ(write(folder_ / "served.png"), 0);
+  EXPECT_EQ(png, std::string(png.size(), 'X')) << "the window was served during the call";
+  EXPECT_TRUE(ReadFile(folder_ / "served.png") == ReadFile(folder_ / "quiet.png"));
   DestroyWindow(window);
 }
 

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace pngtest {
@@ -110,6 +112,11 @@ std::string Inflate(const std::string& stream) {
     // Z_BUF_ERROR also means a stream cut short: give up past any sane size.
     if (result != Z_BUF_ERROR || capacity > (1u << 28)) throw std::runtime_error("not a zlib stream");
   }
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace pngtest

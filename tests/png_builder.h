@@ -4,6 +4,7 @@
 #define PNGCOMMENT_TESTS_PNG_BUILDER_H
 
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ struct ParsedChunk {
 std::vector<ParsedChunk> ParseChunks(const std::string& png, std::string* rest = nullptr);
 // zlib's uncompress of a whole zlib stream; throws when it is not one.
 std::string Inflate(const std::string& stream);
+// A file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
 
 }  // namespace pngtest
 

@@ -17,13 +17,16 @@ enum WriteResult : std::int32_t {
   kWriteNotSaved = -5,     // the file could not be written; it is exactly as it was
 };
 
-// Builds the new file in `output` from the image in `input`: the signature
-// and every chunk but tEXt and zTXt copied byte for byte, the chunks parsed
-// from `comment` (text and two zero bytes; null for none) right after each
-// IHDR. From the first point where the bytes no longer frame a complete
-// chunk, the rest of the input is copied unchanged; an image of fewer than 8
-// bytes is copied whole. Raises EMemoryError when memory runs out.
-void RewriteChunks(TBitMemoryStream& input, TBitMemoryStream* comment, TBitMemoryStream& output);
+// Builds the new file in `output` from the `size` bytes at `image`: the
+// signature and every chunk but tEXt and zTXt copied byte for byte, the
+// chunks parsed from `comment` (text and two zero bytes; null for none)
+// right after each IHDR. From the first point where the bytes no longer
+// frame a complete chunk, the rest of the image is copied unchanged; an
+// image of fewer than 8 bytes is copied whole. `image` is read only before
+// the comment is parsed, that is before any window message can run. Raises
+// EMemoryError when memory runs out or the file would pass 2^31 - 1 bytes.
+void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStream* comment,
+                   TBitMemoryStream& output);
 
 // The work of the WriteComment export: rewrites the `size` bytes at `image`
 // with the `length` bytes of comment text at `comment` (none when `length`
