@@ -1,6 +1,7 @@
 #include "reader/text_rendering.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 
 #include "stream/zlib_codec.h"
@@ -32,27 +33,44 @@ std::int32_t RenderKeyword(const std::uint8_t* data, std::int32_t length,
   return i < length ? i + 1 : i;
 }
 
-// Appends the text with LF as CR LF and without NULs. The converted bytes
-// gather in a block that is appended whole, so that a text full of short
-// lines costs no more calls than one long line.
+// The bytes the text cannot be copied over as they are: LF (becomes CR LF),
+// NUL (dropped) and Shift_JIS lead bytes (their second byte is never
+// converted, nor dropped unless a NUL). A table: one look per byte.
+constexpr std::array<bool, 256> kNeedsALook = [] {
+  std::array<bool, 256> table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    table[byte] = byte == '\n' || byte == 0 || (byte >= 0x81 && byte <= 0x9F) ||
+                  (byte >= 0xE0 && byte <= 0xFC);
+  }
+  return table;
+}();
+
+// Appends the text with LF as CR LF and without NULs. The bytes gather in a
+// block that is appended whole, so that a text full of short lines costs no
+// more calls than one long line.
 void RenderBody(const std::uint8_t* data, std::int32_t length, TBitMemoryStream& comment) {
   constexpr std::int32_t kBlock = 16384;
   std::uint8_t block[kBlock + 2];  // room for a character or a CR LF past the mark
   std::int32_t used = 0;
   std::int32_t i = 0;
   while (i < length) {
-    const std::uint8_t byte = data[i];
-    if (byte == '\n') {
-      block[used++] = '\r';
-      block[used++] = '\n';
-      ++i;
-    } else if (byte == 0) {
-      ++i;
-    } else {
-      const std::int32_t n = CharacterLength(data, i, length);
-      block[used++] = byte;
-      if (n == 2) block[used++] = data[i + 1];
-      i += n;
+    // Ordinary bytes, as many as the block takes.
+    const std::int32_t stop = i + std::min(length - i, kBlock - used);
+    while (i < stop && !kNeedsALook[data[i]]) block[used++] = data[i++];
+    if (i < stop) {
+      const std::uint8_t byte = data[i];
+      if (byte == '\n') {
+        block[used++] = '\r';
+        block[used++] = '\n';
+        ++i;
+      } else if (byte == 0) {
+        ++i;
+      } else {
+        const std::int32_t n = CharacterLength(data, i, length);
+        block[used++] = byte;
+        if (n == 2) block[used++] = data[i + 1];
+        i += n;
+      }
     }
     if (used >= kBlock) {
       comment.WriteBuffer(block, used);

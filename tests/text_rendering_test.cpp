@@ -118,6 +118,18 @@ TEST(TextRendering, TextSections) {
   for (const auto& c : cases) EXPECT_EQ(RenderText(c.data), c.section) << c.data;
 }
 
+// The body is converted through a 16 KiB block, ordinary runs copied whole:
+// every conversion must hold on either side of the block's edge.
+TEST(TextRendering, ConversionsAcrossTheBlockEdge) {
+  for (const std::size_t run : {1u, 16381u, 16382u, 16383u, 16384u, 16385u, 40000u}) {
+    const std::string a(run, 'a');
+    const std::string b(run, 'b');
+    const std::string text = a + "\n" + b + "\x82\xA0\x83\n" + a + "\0" + b + "\n\n" + a + "\x81";
+    const std::string body = a + "\r\n" + b + "\x82\xA0\x83\n" + a + b + "\r\n\r\n" + a + "\x81";
+    EXPECT_TRUE(RenderText("K\0"s + text) == "[K]\r\n" + body + "\r\n") << run;
+  }
+}
+
 TEST(TextRendering, IsLeadByteRanges) {
   int leads = 0;
   for (int byte = 0; byte < 256; ++byte) leads += pngc::IsLeadByte(static_cast<std::uint8_t>(byte));
