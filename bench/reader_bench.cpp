@@ -10,7 +10,8 @@
 // BM_ReadLargeZtxt: a small PNG whose one zTXt holds a long text. The text is
 // inflated and rendered (LF becomes CR LF), so the time should double with
 // the text and stay near zlib's own inflate of the same stream into a buffer
-// of the right size (BM_InflateFloor).
+// of the right size, touched beforehand (BM_InflateFloor) or new each time
+// (BM_InflateFreshFloor). BM_DecompressCodec times the inflating alone.
 //
 // scripts/bench-report prints the doubling ratios and the ratio of each case
 // to its floor from the same run.
@@ -39,6 +40,8 @@
 #include "bench/png_frames.h"
 #include "platform/os.h"
 #include "reader/comment_reader.h"
+#include "stream/memory_stream.h"
+#include "stream/zlib_codec.h"
 
 namespace pngc::bench {
 
@@ -61,6 +64,9 @@ using pngc::bench::kMiB;
 using pngc::bench::PngFramer;
 using pngc::bench::Require;
 using pngc::bench::TextLines;
+using pngc::kFromBeginning;
+using pngc::TBitMemoryStream;
+using pngc::TZlib;
 
 #ifdef __GLIBC__
 // glibc serves a block from the system (fresh pages, faulted in as they are
@@ -217,6 +223,25 @@ void BM_ReadLargeZtxt(benchmark::State& state) {
             [size](const char* text) { return static_cast<std::int64_t>(std::strlen(text)) > size; });
 }
 
+// range(0), range(1): as for BM_ReadLargeZtxt; the plug-in's codec alone,
+// inflating the same stream from a stream into a new stream, as the reader
+// does before it converts the text.
+void BM_DecompressCodec(benchmark::State& state) {
+  const std::int64_t size = state.range(1);
+  const Bytes& stream = CompressedText(state.range(0), size);
+  TBitMemoryStream source;
+  source.WriteBuffer(stream.data(), static_cast<std::int32_t>(stream.size()));
+  for (auto _ : state) {
+    source.Seek(0, kFromBeginning);
+    auto text = std::make_unique<TBitMemoryStream>();
+    TZlib codec;
+    Require(codec.Decompress(source, *text) == 0 && text->GetSize() == size,
+            "the codec did not inflate the text whole");
+    benchmark::DoNotOptimize(text->GetMemory());
+  }
+  state.SetBytesProcessed(state.iterations() * size);
+}
+
 // range(0), range(1): as for BM_ReadLargeZtxt; zlib's one-call inflate of the
 // same stream into a buffer of the text's size, touched beforehand.
 void BM_InflateFloor(benchmark::State& state) {
@@ -231,6 +256,23 @@ void BM_InflateFloor(benchmark::State& state) {
     length = static_cast<uLongf>(size);
     int result = uncompress(text.data(), &length, stream.data(), static_cast<uLong>(stream.size()));
     benchmark::DoNotOptimize(result);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * size);
+}
+
+// The same inflate into a new block each time, freed at once: the floor of
+// a reader that, like every reader of zTXt, learns the text's size only by
+// inflating it (here it is even told the size).
+void BM_InflateFreshFloor(benchmark::State& state) {
+  const std::int64_t size = state.range(1);
+  const Bytes& stream = CompressedText(state.range(0), size);
+  for (auto _ : state) {
+    std::unique_ptr<std::uint8_t[]> text(new std::uint8_t[static_cast<std::size_t>(size)]);
+    uLongf length = static_cast<uLongf>(size);
+    Require(uncompress(text.get(), &length, stream.data(), static_cast<uLong>(stream.size())) == Z_OK,
+            "the text did not inflate whole");
+    benchmark::DoNotOptimize(text.get());
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * size);
@@ -258,7 +300,9 @@ constexpr std::int64_t kShortLine = 2;         // a digit and an LF
   PNGC_CASE(BM_MemcpyFreshFloor, mib, kImageTotalMiB, (mib) * kMiB)
 #define PNGC_TEXT(line, mib)                                                   \
   PNGC_CASE(BM_ReadLargeZtxt, mib, kTextTotalMiB, line, (mib) * kMiB);         \
-  PNGC_CASE(BM_InflateFloor, mib, kTextTotalMiB, line, (mib) * kMiB)
+  PNGC_CASE(BM_DecompressCodec, mib, kTextTotalMiB, line, (mib) * kMiB);       \
+  PNGC_CASE(BM_InflateFloor, mib, kTextTotalMiB, line, (mib) * kMiB);         \
+  PNGC_CASE(BM_InflateFreshFloor, mib, kTextTotalMiB, line, (mib) * kMiB)
 
 }  // namespace
 
