@@ -246,6 +246,17 @@ TEST_F(GetCommentTest, TextTooLargeForMemoryIsRefused) {
 }
 
 #ifdef _WIN32
+// A message-only window of a class of its own, served by `procedure`.
+HWND MessageWindow(const char* class_name, WNDPROC procedure) {
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = procedure;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = class_name;
+  RegisterClassA(&window_class);
+  return CreateWindowA(class_name, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, window_class.hInstance,
+                       nullptr);
+}
+
 int g_app_messages = 0;
 
 LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -256,13 +267,7 @@ LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wparam, LP
 // While a zTXt inflates, the host's windows are served; a quit message that
 // arrives meanwhile is not swallowed but reaches the host once afterwards.
 TEST_F(GetCommentTest, ServesWindowsAndKeepsTheQuitMessage) {
-  WNDCLASSA window_class{};
-  window_class.lpfnWndProc = CountingWindowProc;
-  window_class.hInstance = GetModuleHandleA(nullptr);
-  window_class.lpszClassName = "pngcomment-test";
-  RegisterClassA(&window_class);
-  HWND window = CreateWindowA("pngcomment-test", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              window_class.hInstance, nullptr);
+  HWND window = MessageWindow("pngcomment-counting", CountingWindowProc);
   ASSERT_NE(window, nullptr);
   using namespace pngtest;
   const std::string png =
@@ -297,13 +302,7 @@ using WriteCommentHostTest = PluginHostFixture;
 // The host's windows are served while a zTXt section is compressed; what
 // they do then to the host's buffers must not reach the file.
 TEST_F(WriteCommentHostTest, WritesTheBuffersAsTheCallFoundThem) {
-  WNDCLASSA window_class{};
-  window_class.lpfnWndProc = ScribblingWindowProc;
-  window_class.hInstance = GetModuleHandleA(nullptr);
-  window_class.lpszClassName = "pngcomment-scribble";
-  RegisterClassA(&window_class);
-  HWND window = CreateWindowA("pngcomment-scribble", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              window_class.hInstance, nullptr);
+  HWND window = MessageWindow("pngcomment-scribbling", ScribblingWindowProc);
   ASSERT_NE(window, nullptr);
   using namespace pngtest;
   std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(70000), Ihdr(2, 2), Iend()});
