@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "reader/chunk_walk.h"
@@ -93,8 +94,10 @@ std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, 
       (comment == nullptr && length > 0)) {
     return kWriteBadArgument;
   }
-  // The text is copied before any window message can run (zTXt sections
-  // pump them); the image is read before that, into the new file itself.
+  // The file name and the text are copied before any window message can
+  // run (zTXt sections pump them); the image is read before that too, into
+  // the new file itself. The host's buffers are not read afterwards.
+  const std::string name(file_name);
   std::unique_ptr<TBitMemoryStream> text;
   if (length > 0) {
     text = std::make_unique<TBitMemoryStream>();
@@ -111,7 +114,7 @@ std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, 
   const std::int64_t room = std::int64_t{size > 0 ? size : 0} + guess;
   output->Reserve(static_cast<std::int32_t>(std::min<std::int64_t>(room, kMaxChunkLength)));
   RewriteChunks(size > 0 ? image : nullptr, size > 0 ? size : 0, text.get(), *output);
-  return output->SaveToFile(file_name) >= 0 ? kWriteOk : kWriteNotSaved;
+  return output->SaveToFile(name.c_str()) >= 0 ? kWriteOk : kWriteNotSaved;
 }
 
 }  // namespace pngc
