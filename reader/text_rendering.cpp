@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 
 #include "stream/zlib_codec.h"
@@ -45,6 +46,13 @@ constexpr std::array<bool, 256> kNeedsALook = [] {
   return table;
 }();
 
+// How many of the `count` bytes at `data` are ordinary, from the first.
+std::int32_t OrdinaryRun(const std::uint8_t* data, std::int32_t count) {
+  std::int32_t n = 0;
+  while (n < count && !kNeedsALook[data[n]]) ++n;
+  return n;
+}
+
 // Appends the text with LF as CR LF and without NULs. The bytes gather in a
 // block that is appended whole, so that a text full of short lines costs no
 // more calls than one long line.
@@ -55,9 +63,12 @@ void RenderBody(const std::uint8_t* data, std::int32_t length, TBitMemoryStream&
   std::int32_t i = 0;
   while (i < length) {
     // Ordinary bytes, as many as the block takes.
-    const std::int32_t stop = i + std::min(length - i, kBlock - used);
-    while (i < stop && !kNeedsALook[data[i]]) block[used++] = data[i++];
-    if (i < stop) {
+    const std::int32_t room = std::min(length - i, kBlock - used);
+    const std::int32_t run = OrdinaryRun(data + i, room);
+    std::memcpy(block + used, data + i, static_cast<std::size_t>(run));
+    used += run;
+    i += run;
+    if (run < room) {
       const std::uint8_t byte = data[i];
       if (byte == '\n') {
         block[used++] = '\r';
