@@ -32,9 +32,9 @@ test: deps
 	cmake --preset native >/dev/null
 	cmake --build --preset native
 	ctest --preset native
-	@scripts/wine-init
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
+	@scripts/wine-init
 	ctest --preset win32
 
 # Benchmarks, natively and under Wine, with the growth ratios side by side.
