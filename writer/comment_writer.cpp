@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,12 +14,15 @@
 namespace pngc {
 namespace {
 
+// The most a stream, and so a new file, can hold.
+constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::int32_t>::max();
+
 // Appends `count` bytes, or raises EMemoryError: a stream refuses a write
 // that would pass 2^31 - 1 bytes without raising anything itself.
 void Append(TBitMemoryStream& output, const void* bytes, std::int64_t count) {
   const std::int64_t expected = std::int64_t{output.GetSize()} + count;
   if (count <= 0) return;
-  if (expected > kMaxChunkLength) throw EMemoryError();
+  if (expected > kMaxFileSize) throw EMemoryError();
   output.Seek(0, kFromEnd);
   output.WriteBuffer(bytes, static_cast<std::int32_t>(count));
   if (output.GetSize() != expected) throw EMemoryError();
@@ -60,7 +64,7 @@ void InsertAt(TBitMemoryStream& output, const std::vector<std::int32_t>& offsets
   const std::int64_t old_size = output.GetSize();
   const std::int64_t new_size = old_size + piece * static_cast<std::int64_t>(offsets.size());
   if (piece == 0 || offsets.empty()) return;
-  if (new_size > kMaxChunkLength) throw EMemoryError();
+  if (new_size > kMaxFileSize) throw EMemoryError();
   output.Reserve(static_cast<std::int32_t>(new_size));
   for (std::size_t i = 0; i < offsets.size(); ++i) Append(output, chunks.GetMemory(), piece);
 
@@ -112,7 +116,7 @@ std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, 
   auto output = std::make_unique<TBitMemoryStream>();
   const std::int64_t guess = length > 0 ? std::min(length, std::int32_t{1} << 20) + 1024 : 0;
   const std::int64_t room = std::int64_t{size > 0 ? size : 0} + guess;
-  output->Reserve(static_cast<std::int32_t>(std::min<std::int64_t>(room, kMaxChunkLength)));
+  output->Reserve(static_cast<std::int32_t>(std::min(room, kMaxFileSize)));
   RewriteChunks(size > 0 ? image : nullptr, size > 0 ? size : 0, text.get(), *output);
   return output->SaveToFile(name.c_str()) >= 0 ? kWriteOk : kWriteNotSaved;
 }
