@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "stream/memory_error.h"
 #include "writer/comment_parser.h"
 #include "writer/comment_writer.h"
 #include "writer/text_chunk_emission.h"
@@ -248,6 +249,18 @@ TEST_F(WriteCommentFileTest, LengthZeroOrLessDropsEveryTextChunk) {
     EXPECT_EQ(Write(target_.c_str(), png, nullptr, length), 0);
     EXPECT_EQ(ReadFile(target_), Png({Ihdr(1, 1), Iend()}));
   }
+}
+
+// The new chunks go after every IHDR: many of them times a long comment
+// would pass what a file can hold, which is refused before anything is
+// allocated for it (and the file is left alone).
+TEST_F(WriteCommentFileTest, NewChunksPastTwoGigabytesAreRefused) {
+  std::string png = kSignature;
+  for (int i = 0; i < 70000; ++i) png += Ihdr(1, 1);
+  const std::string comment = "[K]\r\n" + std::string(40000, 'x');  // 70000 x 40 KB > 2 GiB
+  EXPECT_THROW(Write(target_.c_str(), png, comment.data(), static_cast<std::int32_t>(comment.size())),
+               pngc::EMemoryError);
+  EXPECT_EQ(ReadFile(target_), "old file");
 }
 
 }  // namespace
