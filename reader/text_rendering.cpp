@@ -40,8 +40,7 @@ std::int32_t RenderKeyword(const std::uint8_t* data, std::int32_t length,
 constexpr std::array<bool, 256> kNeedsALook = [] {
   std::array<bool, 256> table{};
   for (int byte = 0; byte < 256; ++byte) {
-    table[byte] = byte == '\n' || byte == 0 || (byte >= 0x81 && byte <= 0x9F) ||
-                  (byte >= 0xE0 && byte <= 0xFC);
+    table[byte] = byte == '\n' || byte == 0 || IsLeadByte(static_cast<std::uint8_t>(byte));
   }
   return table;
 }();
@@ -92,10 +91,6 @@ void RenderBody(const std::uint8_t* data, std::int32_t length, TBitMemoryStream&
 }
 
 }  // namespace
-
-bool IsLeadByte(std::uint8_t byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 void RenderTextChunk(TBitMemoryStream& input, TBitMemoryStream& comment, std::int32_t length) {
   const std::int32_t start = input.GetPosition();

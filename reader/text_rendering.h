@@ -18,7 +18,9 @@
 namespace pngc {
 
 // True for the Shift_JIS lead bytes 0x81-0x9F and 0xE0-0xFC.
-bool IsLeadByte(std::uint8_t byte);
+constexpr bool IsLeadByte(std::uint8_t byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 // Each takes `input` positioned at a chunk's first data byte and `length`,
 // the number of its data bytes to render (the walk passes only bytes that
