@@ -11,11 +11,19 @@ if(PNGCOMMENT_SANITIZE AND NOT WIN32)
 endif()
 
 if(WIN32)
+  # Tests of Windows programs run through scripts/wine-run: they need Wine's
+  # prefix and services (the wine_init fixture), and count as skipped when
+  # wine-run exits 77 because the machine cannot run the build's programs.
+  function(pngcomment_wine_tests)
+    set_tests_properties(${ARGN} PROPERTIES SKIP_RETURN_CODE 77 FIXTURES_REQUIRED wine)
+  endfunction()
   # Programs run under Wine, which has no libstdc++ or libgcc DLL to offer.
   function(pngcomment_link_static target)
     target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
   endfunction()
 else()
+  function(pngcomment_wine_tests)
+  endfunction()
   function(pngcomment_link_static target)
   endfunction()
 endif()

@@ -2,7 +2,7 @@
 """Runs the pngcomment program on PNG files built here and checks its output,
 its exit status and the files it leaves behind.
 
-usage: cli_test.py --cli PATH [--wine]   (--wine: PATH is run through scripts/wine-run)
+usage: cli_test.py --cli PATH [--wine win32|win64]   (--wine: PATH is run through scripts/wine-run)
 """
 import argparse, os, re, stat, struct, subprocess, sys, tempfile, zlib
 
@@ -10,10 +10,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SIG = b'\x89PNG\r\n\x1a\n'
 args = argparse.ArgumentParser()
 args.add_argument('--cli', required=True)
-args.add_argument('--wine', action='store_true')
+args.add_argument('--wine', choices=('win32', 'win64'))
 opts = args.parse_args()
-WINE = opts.wine
-PROGRAM = ([os.path.join(HERE, '..', 'scripts', 'wine-run')] if WINE else []) + [os.path.abspath(opts.cli)]
+WINE = opts.wine is not None
+PROGRAM = ([os.path.join(HERE, '..', 'scripts', 'wine-run'), opts.wine] if WINE else []) + [os.path.abspath(opts.cli)]
+if WINE and subprocess.run(PROGRAM[:2] + ['--check']).returncode == 77:
+    sys.exit(77)  # this machine cannot run the build's programs; wine-run said why
 DESCRIPTION = re.search(r'#define PNGC_DESCRIPTION "(.*)"',
                         open(os.path.join(HERE, '..', 'plugin', 'version.h')).read()).group(1)
 NL = '\r\n' if WINE else '\n'  # the platform's line end for summaries and result lines
@@ -183,7 +185,7 @@ def editor(name, body):
 
 def exists(path):
     if WINE:
-        path = capture([PROGRAM[0], 'winepath', '-u', path])[1].decode().strip()
+        path = capture(PROGRAM[:2] + ['winepath', '-u', path])[1].decode().strip()
     return os.path.exists(path)
 
 
