@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -123,10 +124,6 @@ void CheckWritten(const std::string& file, const std::uint8_t* image, std::size_
            (count == 0 ||
             file.compare(at, count, reinterpret_cast<const char*>(image + from), count) == 0);
   };
-  if (size < 8) {
-    Require(out_size == size && same_bytes(0, 0, size), "a short image was not written as it is");
-    return;
-  }
   Require(same_bytes(0, 0, 8), "the first eight bytes were not copied");
   std::size_t at = 8;
   fuzzcheck::Chunk c;
@@ -254,6 +251,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size % 2 == 1) {
     std::error_code ec;
     fs::remove(target, ec);
+  }
+
+  // What is not a PNG is refused, and whatever the target held stays.
+  if (image_size < 8 || std::memcmp(image, "\x89PNG\r\n\x1a\n", 8) != 0) {
+    const bool existed = FolderEntries(target) == 1;
+    const std::string before = existed ? ReadFile(target) : std::string();
+    Require(WriteComment(0, name.c_str(), image, image_size, comment, comment_size) == kPngcFailed,
+            "an image that is not a PNG was not refused");
+    Require(FolderEntries(target) == (existed ? 1u : 0u) && (!existed || ReadFile(target) == before),
+            "an image that is not a PNG changed the target");
+    return 0;
   }
 
   g_allocations = 0;

@@ -1,7 +1,7 @@
 # Checks the DLL as a host's loader sees it: a PE image for the build's
 # machine that exports exactly the five plug-in functions, each at the
 # address of the function compiled for it, imports only DLLs that every
-# Windows system has, and carries a version resource.
+# Windows system has, and carries a version resource filed under Japanese.
 # Run with -DOBJDUMP=... -DNM=... -DDLL=... -DARCH=i386|x86-64 -P.
 #
 # On i386 each plain name must lead to the stdcall symbol name@n, n the bytes
@@ -88,4 +88,8 @@ list(REMOVE_DUPLICATES resource)
 list(SORT resource)
 if(NOT resource STREQUAL "041104b0;1, 0, 0, 0;VS_VERSION_INFO")
   message(FATAL_ERROR "no version resource 1, 0, 0, 0 with its Japanese Unicode string table (found '${resource}')")
+endif()
+# Filed under the language of that table (type 16, id 1, language 0x0411).
+if(NOT dump MATCHES "Entry: ID: 0x000010,[^\n]*\n[^\n]*Name Table[^\n]*\n[^\n]*Entry: ID: 0x000001,[^\n]*\n[^\n]*Language Table[^\n]*\n[^\n]*Entry: ID: 0x000411,")
+  message(FATAL_ERROR "the version resource is not filed under language 0x0411")
 endif()

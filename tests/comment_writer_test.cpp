@@ -240,15 +240,13 @@ class WriteCommentFileTest : public ::testing::Test {
 
 // Result codes for unwritable targets and bad arguments are the host
 // tests' and the fault-injection suite's; here, the comment's length.
-TEST_F(WriteCommentFileTest, LengthZeroOrLessDropsEveryTextChunk) {
+TEST_F(WriteCommentFileTest, LengthZeroDropsEveryTextChunk) {
   const std::string png = Png({Ihdr(1, 1), Text("A", "a"), Ztxt("Z", "z"), Iend()});
   const std::string comment = "[B]\r\nb";
   EXPECT_EQ(Write(target_.c_str(), png, comment.data(), 6), 0);
   EXPECT_EQ(ReadFile(target_), Png({Ihdr(1, 1), Chunk("tEXt", "B\0b"s), Iend()}));
-  for (std::int32_t length : {0, -1}) {  // the comment is not read
-    EXPECT_EQ(Write(target_.c_str(), png, nullptr, length), 0);
-    EXPECT_EQ(ReadFile(target_), Png({Ihdr(1, 1), Iend()}));
-  }
+  EXPECT_EQ(Write(target_.c_str(), png, nullptr, 0), 0);  // the comment is not read
+  EXPECT_EQ(ReadFile(target_), Png({Ihdr(1, 1), Iend()}));
 }
 
 // The new chunks go after every IHDR: many of them times a long comment

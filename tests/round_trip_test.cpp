@@ -335,17 +335,46 @@ TEST_F(RoundTripTest, UnwritableTargetsAreReportedAndLeftAlone) {
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1)
       << "a file left beside it";
 
-  const fs::path target = folder_ / "new.png";
-  const std::string name = target.string();
+  // Arguments that a host got wrong: refused, and neither a new file nor
+  // the user's old one is touched.
+  const std::string not_png = "GIF89a" + png.substr(6);
   const auto* image = reinterpret_cast<const std::uint8_t*>(png.data());
   const auto size = static_cast<std::int32_t>(png.size());
+  const struct {
+    const char* what;
+    const std::uint8_t* image;
+    std::int32_t size;
+    const char* comment;
+    std::int32_t length;
+  } refused[] = {
+      {"null comment", image, size, nullptr, 10},
+      {"null image", nullptr, size, comment.data(), 10},
+      {"null image, size 0", nullptr, 0, comment.data(), 10},
+      {"size 0", image, 0, comment.data(), 10},
+      {"size -1", image, -1, comment.data(), 10},
+      {"size INT32_MIN", image, INT32_MIN, comment.data(), 10},
+      {"size 7", image, 7, comment.data(), 10},
+      {"no PNG signature", reinterpret_cast<const std::uint8_t*>(not_png.data()), size, comment.data(), 10},
+      {"comment length -1", image, size, comment.data(), -1},
+      {"comment length INT32_MIN", image, size, nullptr, INT32_MIN},
+  };
+  const fs::path fresh = folder_ / "new.png", old = folder_ / "old.png";
+  const std::string old_bytes = kSignature + Ihdr(1, 1) + Text("Keep", "me") + Iend();
+  std::ofstream(old, std::ios::binary) << old_bytes;
+  for (const auto& c : refused) {
+    for (const fs::path& target : {fresh, old}) {
+      EXPECT_EQ(write_comment_(0, target.string().c_str(), c.image, c.size, c.comment, c.length), -4)
+          << c.what << " " << target;
+    }
+    EXPECT_FALSE(fs::exists(fresh)) << c.what;
+    EXPECT_TRUE(SameBytes(ReadFile(old), old_bytes)) << c.what;
+  }
   EXPECT_EQ(write_comment_(0, nullptr, image, size, comment.data(), 10), -4);
-  EXPECT_EQ(write_comment_(0, name.c_str(), image, size, nullptr, 10), -4);
-  EXPECT_EQ(write_comment_(0, name.c_str(), nullptr, size, comment.data(), 10), -4);
-  EXPECT_FALSE(fs::exists(target));
-  // The same target takes the file: the refusals came from the arguments.
-  EXPECT_EQ(Write(target, png, comment), 0);
-  EXPECT_EQ(ParseChunks(ReadFile(target)).size(), 3u);
+  // The same targets take the file: the refusals came from the arguments.
+  EXPECT_EQ(Write(fresh, png, comment), 0);
+  EXPECT_EQ(ParseChunks(ReadFile(fresh)).size(), 3u);
+  EXPECT_EQ(write_comment_(0, old.string().c_str(), image, size, nullptr, 0), 0) << "length 0: no text";
+  EXPECT_EQ(ParseChunks(ReadFile(old)).size(), 2u);
 }
 
 }  // namespace

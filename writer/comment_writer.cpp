@@ -94,7 +94,11 @@ void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStrea
 
 std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
                           const char* comment, std::int32_t length) {
-  if (file_name == nullptr || (image == nullptr && size > 0) ||
+  // What is not a PNG is never written over a file: a host that passes a
+  // wrong size or pointer would otherwise replace the user's image with a
+  // few stray bytes, or with nothing.
+  if (file_name == nullptr || image == nullptr || size < kPngSignatureSize ||
+      std::memcmp(image, kPngSignature, kPngSignatureSize) != 0 || length < 0 ||
       (comment == nullptr && length > 0)) {
     return kWriteBadArgument;
   }
@@ -115,9 +119,9 @@ std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, 
   // shrinks it).
   auto output = std::make_unique<TBitMemoryStream>();
   const std::int64_t guess = length > 0 ? std::min(length, std::int32_t{1} << 20) + 1024 : 0;
-  const std::int64_t room = std::int64_t{size > 0 ? size : 0} + guess;
+  const std::int64_t room = std::int64_t{size} + guess;
   output->Reserve(static_cast<std::int32_t>(std::min(room, kMaxFileSize)));
-  RewriteChunks(size > 0 ? image : nullptr, size > 0 ? size : 0, text.get(), *output);
+  RewriteChunks(image, size, text.get(), *output);
   return output->SaveToFile(name.c_str()) >= 0 ? kWriteOk : kWriteNotSaved;
 }
 

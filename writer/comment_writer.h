@@ -12,8 +12,10 @@ namespace pngc {
 // Results of WriteCommentFile.
 enum WriteResult : std::int32_t {
   kWriteOk = 0,            // the new file is in place
-  kWriteBadArgument = -4,  // a null file name, or a null image or comment with a
-                           // positive count: nothing is written
+  kWriteBadArgument = -4,  // a null file name, an image that is not a PNG (null,
+                           // under 8 bytes, no signature), a negative comment
+                           // length or a null comment with a positive one:
+                           // nothing is written
   kWriteNotSaved = -5,     // the file could not be written; it is exactly as it was
 };
 
@@ -30,7 +32,7 @@ void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStrea
 
 // The work of the WriteComment export: rewrites the `size` bytes at `image`
 // with the `length` bytes of comment text at `comment` (none when `length`
-// is 0 or less) and puts the result in the file `file_name`. Raises
+// is 0) and puts the result in the file `file_name`. Raises
 // EMemoryError (or std::bad_alloc) when memory runs out; the file is then
 // not touched.
 std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
