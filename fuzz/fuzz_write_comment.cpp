@@ -189,7 +189,8 @@ void CheckFailedAllocation(const Write& w, std::uint32_t fail_at) {
 }
 
 const pngc::os::Call kFileSteps[] = {pngc::os::Call::kCreateFile, pngc::os::Call::kWriteFile,
-                                     pngc::os::Call::kFlushFile, pngc::os::Call::kReplaceFile};
+                                     pngc::os::Call::kKeepAttributes, pngc::os::Call::kFlushFile,
+                                     pngc::os::Call::kReplaceFile};
 
 // The write with one file-system step failing: -5, and the old file kept
 // (made a little different first, to show it is truly untouched) or, for a
@@ -288,7 +289,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #else
   const std::uint32_t hash = fuzzcheck::Hash(data, size);
   if (allocations > 0) CheckFailedAllocation(write, 1 + hash % allocations);
-  CheckFailedStep(write, kFileSteps[hash / 7 % 4], size % 2 == 1);
+  CheckFailedStep(write, kFileSteps[hash / 7 % std::size(kFileSteps)], size % 2 == 1);
 #endif
   return 0;
 }

@@ -13,10 +13,14 @@ namespace pngc::os {
 enum class Call {
   kLocalAlloc,  // a local-memory block for the host
   kLocalLock,   // locking that block
-  kCreateFile,  // creating the temporary file beside the target
-  kWriteFile,   // writing its content
-  kFlushFile,   // flushing it to the disk
-  kReplaceFile  // putting it in the target's place
+  kCreateFile,         // creating the temporary file beside the target
+  kCreateUnnamedFile,  // Linux: creating it unnamed (O_TMPFILE); when that
+                       // fails, a named one is made instead
+  kWriteFile,          // writing its content
+  kKeepAttributes,     // giving it the old file's owner, group, permissions
+                       // and attributes
+  kFlushFile,          // flushing it to the disk
+  kReplaceFile         // putting it in the target's place
 };
 
 // Called before each of the calls above; returning true makes that call fail
@@ -50,12 +54,16 @@ void ShowMessage(void* owner, const char* text, const char* caption);
 bool PumpMessages();
 
 // Replaces the content of the file `path` with `size` bytes at `data`, or
-// creates it, without ever leaving a partly written file under that name:
-// the bytes go to a new temporary file in the same folder, which is flushed
-// and then put in the target's place. Returns false, with the target exactly
-// as it was and no temporary file left behind, when any step fails; a
-// read-only target is such a failure. Running out of memory for the names
-// raises std::bad_alloc before any file is created.
+// creates it. The name holds the whole old or the whole new file at every
+// instant: the bytes go to a new temporary file in the same folder, readable
+// by its owner alone, which takes the old file's owner, group, permissions
+// and attributes, is flushed, and is then renamed over the name. A symbolic
+// link is followed as far as the system lets this process open the file; the
+// link stays and the file it names is replaced. Returns false, with the
+// target exactly as it was and no temporary file left behind, when any step
+// fails, when the file is read-only or this process may not write it, and
+// when the new file could not keep what the old one had. Running out of
+// memory raises std::bad_alloc before any file is created.
 bool ReplaceFileContent(const char* path, const void* data, std::size_t size);
 
 }  // namespace pngc::os

@@ -195,7 +195,8 @@ TEST_F(FaultInjection, EverySystemCallFailsCleanly) {
       if (comment != untouched) LocalFree(static_cast<HLOCAL>(comment));
     }
   }
-  for (Call call : {Call::kCreateFile, Call::kWriteFile, Call::kFlushFile, Call::kReplaceFile}) {
+  for (Call call : {Call::kCreateFile, Call::kWriteFile, Call::kKeepAttributes, Call::kFlushFile,
+                    Call::kReplaceFile}) {
     failing = call;
     uses = 0;
     fail_at = 1;
