@@ -186,6 +186,11 @@ bool FindTarget(const char* path, bool wine, Target* target) {
                  &target->path)) {
       return false;
     }
+    // "\\?\C:\..." as "C:\...": the ANSI calls take MAX_PATH characters
+    // either way, and the prefix would spend four of them.
+    if (target->path.compare(0, 4, "\\\\?\\") == 0 && target->path.size() > 6 && target->path[5] == ':') {
+      target->path.erase(0, 4);
+    }
     PACL dacl = nullptr;
     if (GetSecurityInfo(old.get(), SE_FILE_OBJECT,
                         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,

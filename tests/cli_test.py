@@ -4,7 +4,7 @@ its exit status and the files it leaves behind.
 
 usage: cli_test.py --cli PATH [--wine win32|win64]   (--wine: PATH is run through scripts/wine-run)
 """
-import argparse, os, re, stat, struct, subprocess, sys, tempfile, zlib
+import argparse, os, random, re, resource, stat, struct, subprocess, sys, tempfile, time, zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SIG = b'\x89PNG\r\n\x1a\n'
@@ -23,6 +23,12 @@ NL = '\r\n' if WINE else '\n'  # the platform's line end for summaries and resul
 
 def chunk(kind, data):
     return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+
+def big_png(megabytes, texts=()):
+    """A PNG whose IDAT holds random, incompressible bytes: for sizes."""
+    head = png(1, 1, texts)
+    return head[:-12] + chunk(b'IDAT', os.urandom(megabytes << 20)) + head[-12:]
 
 
 def png(width=3, height=2, texts=()):
@@ -153,7 +159,7 @@ def test_errors():
         (['set', 'e.png', 'missing.txt'], 'missing.txt: cannot read', 1),
         (['set', 'e.png', 'huge.png'], 'huge.png: too large (over 2 GiB)', 1),
         (['set', 'e.png', 'notes.txt', '-o', 'nodir/out.png'],
-         'nodir/out.png: could not be written, file left unchanged', 1),
+         'nodir/out.png: cannot create a file in nodir, file left unchanged', 1),
         (['info', 'e.png', 'missing.png'], 'missing.png: cannot read', 1),
         ([], 'pngcomment: no command given', 2),
         (['frob'], "pngcomment: unknown command 'frob'", 2),
@@ -171,6 +177,97 @@ def test_errors():
     os.chmod('e.png', stat.S_IRUSR | stat.S_IWUSR)
     check('read-only file', (rc, err) == (1, 'e.png: could not be written, file left unchanged\n'), (rc, err))
     check('errors change nothing on disk', read('e.png') == before and sorted(os.listdir('.')) == listing)
+
+
+def is_old_or_new(data, old, new):
+    return data == old or data == new
+
+
+def test_saving():
+    """What a save keeps and refuses, as a user meets it."""
+    os.makedirs('photos', exist_ok=True)
+    # Through a symbolic link: the link stays, the file it names changes.
+    write('photos/holiday.png', png(texts=[(b'tEXt', b'Old', b'x')]))
+    os.symlink('photos/holiday.png', 'holiday.png')
+    rc, out, err = run('clear', 'holiday.png')
+    check('save through a link', rc == 0 and os.path.islink('holiday.png') and
+          run('get', 'photos/holiday.png')[1] == b'', (rc, err))
+    # The permissions stay: a private file is never made readable by others.
+    for mode in (0o600, 0o644):
+        write('m.png', png(texts=[(b'tEXt', b'Old', b'x')]))
+        os.chmod('m.png', mode)
+        rc, out, err = run('clear', 'm.png')
+        check('save keeps mode %o' % mode, rc == 0 and stat.S_IMODE(os.stat('m.png').st_mode) == mode,
+              (rc, err, oct(os.stat('m.png').st_mode)))
+    # Long names: the temporary file's name does not add to them.
+    deep = os.path.join(*(['d' * 50] * 3)) if WINE else '.'
+    os.makedirs(deep, exist_ok=True)
+    name = os.path.join(deep, 'n' * (250 - len(os.path.abspath(deep)) if WINE else 251) + '.png')
+    write(name, png(texts=[(b'tEXt', b'Old', b'x')]))
+    rc, out, err = run('clear', name)
+    check('save of a long name', rc == 0 and run('get', name)[1] == b'', (rc, err))
+    # A file that cannot be written is not opened in an editor.
+    if os.path.exists('editor.log'):
+        os.remove('editor.log')
+    write('ro.png', png(texts=[(b'tEXt', b'Old', b'x')]))
+    os.chmod('ro.png', 0o444)
+    rc, out, err = run('edit', 'ro.png', env={'EDITOR': editor('never', ('', []))})
+    check('edit of a read-only file', rc == 1 and err.startswith('ro.png: is read-only') and
+          not os.path.exists('editor.log'), (rc, err))
+    if not WINE:
+        test_saving_natively()
+    test_killed_saves()
+
+
+def test_saving_natively():
+    # Past a file size limit the write fails and is reported: no signal.
+    write('limit.png', big_png(1))
+    before = read('limit.png')
+    limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        rc = subprocess.run(PROGRAM + ['clear', 'limit.png'], stdout=out, stderr=err, preexec_fn=limit).returncode
+        err.seek(0)
+        check('save past ulimit -f', rc == 1 and b'file left unchanged' in err.read() and
+              read('limit.png') == before and not [n for n in os.listdir('.') if '.pngc-' in n], rc)
+    if os.geteuid() != 0:
+        return
+    # Another user whose folder does not let him create a file is told so.
+    os.makedirs('closed', exist_ok=True)
+    write('closed/open.png', png(texts=[(b'tEXt', b'Old', b'x')]))
+    os.chmod('closed/open.png', 0o666)
+    os.chmod('.', 0o755)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        rc = subprocess.run(PROGRAM + ['clear', 'closed/open.png'], stdout=out, stderr=err,
+                            user=5001, group=5001, extra_groups=[]).returncode
+        err.seek(0)
+        message = err.read().decode()
+        check('folder without write permission', (rc, message) ==
+              (1, 'closed/open.png: cannot create a file in closed, file left unchanged\n'), (rc, message))
+
+
+def test_killed_saves(kills=4):
+    """A save killed at any moment leaves the whole old or the whole new file,
+    and no temporary file once the next save has run."""
+    random.seed(11)
+    old = big_png(64, [(b'tEXt', b'Old', b'x')])
+    write('big.png', old)
+    write('new.txt', b'[New]\nnew\n')
+    rc, out, err = run('set', 'big.png', 'new.txt', '-o', 'expected.png')
+    new = read('expected.png')
+    started = time.monotonic()
+    run('set', 'big.png', 'new.txt', '-o', 'timed.png')
+    took = time.monotonic() - started
+    for k in range(kills):
+        write('big.png', old)
+        with open(os.devnull, 'wb') as null:
+            save = subprocess.Popen(PROGRAM + ['set', 'big.png', 'new.txt'], stdout=null, stderr=null)
+            time.sleep(random.uniform(0, took))
+            save.kill()
+            save.wait()
+        check('killed save %d leaves old or new' % k, is_old_or_new(read('big.png'), old, new))
+    rc, out, err = run('set', 'big.png', 'new.txt')
+    check('no temporary file left after killed saves', rc == 0 and
+          not [n for n in os.listdir('.') if '.pngc-' in n], (rc, err, os.listdir('.')))
 
 
 def editor(name, body):
@@ -214,11 +311,28 @@ def test_edit():
               else run('get', 'ed.png')[1] == text)
         given = read('editor.log').decode().split()
         check('edit: %s removes its temporary file' % label, len(given) == 1 and not exists(given[0]), given)
+    # Another program changes the file while the editor is open: its change
+    # stays, and the edited text is kept in the file named.
+    write('other.png', png(5, 5))
+    meanwhile = editor('meanwhile', ("printf '[Title]\\nEdited\\n' > \"$1\"\ncp other.png ed.png\n",
+                                     ['echo [Title]>"%~1"', 'copy /y other.png ed.png >nul']))
+    write('ed.png', png(texts=[(b'tEXt', b'Old', b'text')]))
+    os.remove('editor.log')
+    rc, out, err = run('edit', 'ed.png', env={'EDITOR': meanwhile})
+    kept = err.rsplit(' ', 1)[-1].strip()
+    check('edit: a change made meanwhile is kept', rc == 1 and read('ed.png') == read('other.png') and
+          'changed by another program' in err, (rc, err))
+    given = read('editor.log').decode().split()
+    check('edit: the edited text is kept for the user', len(given) == 1 and exists(given[0]) and
+          kept == given[0], (given, err))
+    if given and exists(given[0]):
+        os.remove(given[0] if not WINE else capture(PROGRAM[:2] + ['winepath', '-u', given[0]])[1].decode().strip())
 
 
 with tempfile.TemporaryDirectory() as folder:
     os.chdir(folder)
-    for test in (test_help_and_version, test_info_and_get, test_set, test_clear, test_errors, test_edit):
+    for test in (test_help_and_version, test_info_and_get, test_set, test_clear, test_errors, test_edit,
+                 test_saving):
         count = len(failures)
         test()
         print('%s %s' % ('ok  ' if len(failures) == count else 'FAIL', test.__name__))

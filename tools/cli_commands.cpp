@@ -15,12 +15,23 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
+
+#ifdef _WIN32
+constexpr const char* kSeparators = "\\/";
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+#else
+constexpr const char* kSeparators = "/";
+long ProcessId() { return static_cast<long>(getpid()); }
+#endif
 
 // The plug-in takes sizes as signed 32-bit counts.
 constexpr std::uint64_t kMaxBytes = 0x7FFFFFFF;
@@ -190,6 +201,74 @@ std::string PathForPlugin(const std::string& target) {
 #endif
 }
 
+// The folder a save of `target` creates its new file in: that of the file a
+// symbolic link names.
+std::string FolderOf(const std::string& target) {
+  std::string path = target;
+#ifndef _WIN32
+  struct stat link {};
+  char* resolved = lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)
+                       ? realpath(target.c_str(), nullptr)
+                       : nullptr;
+  if (resolved != nullptr) {
+    path = resolved;
+    std::free(resolved);
+  }
+#endif
+  const std::size_t slash = path.find_last_of(kSeparators);
+  return slash == std::string::npos ? "." : slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+// Whether a new file can be made in `folder`, by making one (removed at
+// once): only that answers for every system, user and file system alike.
+bool CanCreateIn(const std::string& folder) {
+  const std::string probe = folder + "/.pngc-probe-" + std::to_string(ProcessId()) + ".tmp";
+#ifdef _WIN32
+  const HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS;
+  CloseHandle(file);
+#else
+  const int file = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (file < 0) return errno == EEXIST;
+  close(file);
+  unlink(probe.c_str());
+#endif
+  return true;
+}
+
+// Whether this process may write `path` itself, asked as the plug-in asks:
+// by opening it for writing (which changes nothing). A read-only file is
+// refused even to root.
+bool CanWrite(const std::string& path) {
+#ifdef _WIN32
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool writable =
+      GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+  CloseHandle(file);
+  return writable;
+#else
+  struct stat info {};
+  const int file = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (file < 0) return false;
+  const bool writable = fstat(file, &info) == 0 && (info.st_mode & 0222) != 0;
+  close(file);
+  return writable;
+#endif
+}
+
+// Why a save of the existing `target` is bound to fail, or "" when it may
+// succeed.
+std::string WhyNotWritable(const std::string& target) {
+  if (!CanWrite(target)) return "is read-only or not writable by you";
+  const std::string folder = FolderOf(target);
+  if (!CanCreateIn(folder)) return "cannot create a file in " + folder;
+  return "";
+}
+
 bool WriteText(const CliPlugin& plugin, const std::string& target, const std::string& image,
                const std::string& text) {
   const std::int32_t result = plugin.write_comment(
@@ -197,7 +276,9 @@ bool WriteText(const CliPlugin& plugin, const std::string& target, const std::st
       text.data(), static_cast<std::int32_t>(text.size()));
   if (result == 0) return true;
   if (result == -5) {
-    Report(target, "could not be written, file left unchanged");
+    const std::string folder = FolderOf(target);
+    Report(target, CanCreateIn(folder) ? "could not be written, file left unchanged"
+                                       : "cannot create a file in " + folder + ", file left unchanged");
   } else if (result == -4) {
     Report(target, "out of memory");
   } else {
@@ -225,9 +306,11 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   ~TempFile() {
-    if (!path_.empty()) std::remove(path_.c_str());
+    if (!path_.empty() && !keep_) std::remove(path_.c_str());
   }
   const std::string& path() const { return path_; }
+  // Leaves the file in place when this object goes.
+  void Keep() { keep_ = true; }
 
   bool Create(const std::string& bytes) {
 #ifdef _WIN32
@@ -257,6 +340,7 @@ class TempFile {
 
  private:
   std::string path_;
+  bool keep_ = false;
 };
 
 std::string EditorCommand() {
@@ -411,6 +495,11 @@ int RunEdit(const CliPlugin& plugin, const std::string& file) {
   if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
     return kExitFailed;
   }
+  // Edits that could never be saved are not asked for.
+  if (const std::string why = WhyNotWritable(file); !why.empty()) {
+    Report(file, why + ", not opened for editing");
+    return kExitFailed;
+  }
   TempFile temp;
   if (!temp.Create(comment)) {
     Report(file, "cannot create a temporary file for the text");
@@ -434,6 +523,16 @@ int RunEdit(const CliPlugin& plugin, const std::string& file) {
     return Finish(kExitOk);
   }
   edited = WithCrLfLines(edited);
+  // The new file is built from the image read before the editor opened: if
+  // another program changed the file meanwhile, writing would undo that
+  // change. The edited text is kept for the user instead.
+  std::string now;
+  if (ReadFile(file, &now) != ReadStatus::kOk || now != image) {
+    temp.Keep();
+    Report(file, "changed by another program during the edit, nothing written; the edited text is in " +
+                     temp.path());
+    return kExitFailed;
+  }
   if (TooLargeText(file, edited) || !WriteText(plugin, file, image, edited)) return kExitFailed;
   std::printf("%s: written\n", file.c_str());
   return Finish(kExitOk);

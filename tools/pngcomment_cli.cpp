@@ -1,6 +1,7 @@
 // pngcomment: shows and edits the text comments of PNG files from the
 // command line. A host like any other: it loads the plug-in beside it and
 // uses nothing but the five exports.
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -79,7 +80,10 @@ const char kEditHelp[] =
     "contains no CR LF at all has each LF turned into CR LF first, as for 'set';\n"
     "a text that differs only by that is unchanged. Prints \"FILE: written\" or\n"
     "\"FILE: unchanged\". An editor that exits with a non-zero status writes\n"
-    "nothing. The temporary file is removed in every case.\n";
+    "nothing. A FILE that could not be written is not opened for editing. If\n"
+    "another program changes FILE while the editor is open, nothing is written\n"
+    "and the edited text is kept in the temporary file, whose name is printed;\n"
+    "otherwise the temporary file is removed.\n";
 
 const char kClearHelp[] =
     "usage: pngcomment clear FILE...\n"
@@ -114,6 +118,11 @@ const Command kCommands[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+  // Past a file size limit (ulimit -f) a write should fail and the save be
+  // reported, not the program killed with a temporary file left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   if (argc < 2) return Usage("no command given");
   const std::string first = argv[1];
   if (first == "--help" || first == "-h") return Help(kProgramHelp);
