@@ -242,8 +242,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto comment_size = static_cast<std::int32_t>(rest_size - split);
   std::vector<fuzzcheck::Section> sections;
   if (comment_size > 0) {
+    const std::vector<fuzzcheck::OldChunk> olds = fuzzcheck::OldChunks(image, split);
     sections = fuzzcheck::ExpectedSections(reinterpret_cast<const std::uint8_t*>(comment),
-                                           static_cast<std::size_t>(comment_size));
+                                           static_cast<std::size_t>(comment_size), &olds);
   }
 
   const fs::path target = Folder() / "target.png";

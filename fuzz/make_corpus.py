@@ -59,6 +59,18 @@ SJIS_TEXT = "日本語のコメント".encode("shift_jis") + b"\n\x82\n\x83\x00x
 SJIS_KEYWORD = "題名".encode("shift_jis")
 
 
+# Text chunks whose bytes a rebuilt chunk could not keep, with the comment
+# text GetComment shows for each: kind, keyword, text, shown.
+METADATA = [
+    (text, b"Title", b"\nlead and trail\n", b"[Title]\r\n\r\nlead and trail\r\n\r\n"),
+    (ztxt, b"Raw profile type exif", b"\nexif\n      12\n4578696600\n",
+     b"<Raw profile type exif>\r\n\r\nexif\r\n      12\r\n4578696600\r\n\r\n"),
+    (text, b"", b"empty keyword", b"[]\r\nempty keyword\r\n"),
+    (text, b"K", b"a\0b", b"[K]\r\nab\r\n"),
+    (text, b"H", b"x\n[Y]\nz", b"[H]\r\nx\r\n[Y]\r\nz\r\n"),
+]
+
+
 def get_comment_recipes():
     yield "minimal", png()
     kinds = ((1, 0), (8, 2), (4, 3), (16, 4), (8, 6), (8, 5))  # depth, colour type; 5 is unknown
@@ -119,6 +131,7 @@ def write_comment_recipes():
                              + struct.pack(">I", 0xFFFFFFF0) + b"IDATrest"),
         "short": SIGNATURE[:6],
         "bad_crc_chunks": SIGNATURE + ihdr() + chunk(b"IDAT", b"\x78\x9c\x03\x00", crc=0) + IEND,
+        "metadata": png(*(kind(keyword, value) for kind, keyword, value, _ in METADATA)),
     }
     comments = {
         "none": b"",
@@ -131,12 +144,18 @@ def write_comment_recipes():
         "shift_jis": (b"[" + SJIS_KEYWORD + b"]\r\n" + SJIS_TEXT.replace(b"\0", b"")
                       + b"\r\n<" + SJIS_KEYWORD + b">\r\n" + SJIS_TEXT[:12]),
         "long_keyword": b"<" + b"K" * 120 + b">\r\n" + b"body " * 60,
+        # As the reader shows "metadata": unedited, one section edited, two swapped.
+        "unedited": b"".join(shown for *_, shown in METADATA),
+        "one_edited": b"".join(shown if keyword != b"Title" else b"[Title]\r\nnew title\r\n"
+                               for _, keyword, _, shown in METADATA),
+        "swapped": b"".join(shown for *_, shown in METADATA[1::-1] + METADATA[2:]),
     }
     pairs = [
         ("minimal", "plain"), ("minimal", "none"), ("with_text", "sections"), ("with_text", "none"),
         ("two_ihdr", "body_then_headers"), ("no_ihdr", "sections"), ("cut_tail", "zero_bytes"),
         ("huge_length_tail", "lone_cr_lf"), ("short", "plain"), ("bad_crc_chunks", "shift_jis"),
-        ("with_text", "long_keyword"),
+        ("with_text", "long_keyword"), ("metadata", "unedited"), ("metadata", "one_edited"),
+        ("metadata", "swapped"),
     ]
     for image, comment in pairs:
         data = images[image]

@@ -148,6 +148,23 @@ inline void AppendBody(std::string& out, const std::uint8_t* d, std::size_t n) {
   }
 }
 
+// The section GetComment renders for a text chunk of `n` data bytes.
+inline std::string RenderText(const std::string& type, const std::uint8_t* d, std::size_t n) {
+  const bool compressed = type == "zTXt";
+  std::string out = compressed ? "<" : "[";
+  const std::size_t rest = AppendKeyword(out, d, n);
+  out += compressed ? ">\r\n" : "]\r\n";
+  if (!compressed && rest < n) {
+    AppendBody(out, d + rest, n - rest);
+    out += "\r\n";
+  } else if (compressed && rest + 1 < n) {
+    const Inflated inflated = InflateAll(d + rest + 1, n - rest - 1);
+    AppendBody(out, reinterpret_cast<const std::uint8_t*>(inflated.text.data()), inflated.text.size());
+    out += "\r\n";
+  }
+  return out;
+}
+
 struct Reading {
   std::string comment;                  // without the block's NUL
   std::vector<std::int32_t> summaries;  // width, height of each summarised IHDR
@@ -169,24 +186,8 @@ inline Reading ExpectedReading(const std::uint8_t* bytes, std::size_t size) {
         r.summaries.push_back(static_cast<std::int32_t>(Be32(d)));
         r.summaries.push_back(static_cast<std::int32_t>(Be32(d + 4)));
       }
-    } else if (c.type == "tEXt") {
-      r.comment += "[";
-      const std::size_t text = AppendKeyword(r.comment, d, n);
-      r.comment += "]\r\n";
-      if (text < n) {
-        AppendBody(r.comment, d + text, n - text);
-        r.comment += "\r\n";
-      }
-    } else if (c.type == "zTXt") {
-      r.comment += "<";
-      const std::size_t method = AppendKeyword(r.comment, d, n);
-      r.comment += ">\r\n";
-      if (method + 1 < n) {
-        const Inflated inflated = InflateAll(d + method + 1, n - method - 1);
-        AppendBody(r.comment, reinterpret_cast<const std::uint8_t*>(inflated.text.data()),
-                   inflated.text.size());
-        r.comment += "\r\n";
-      }
+    } else if (c.type == "tEXt" || c.type == "zTXt") {
+      r.comment += RenderText(c.type, d, n);
     }
     if (f != Framing::kComplete) break;
   }
@@ -199,17 +200,74 @@ struct Section {
   bool compressed = false;  // zTXt, else tEXt
   std::string keyword;
   std::string text;
+  std::string kept;  // not empty: an old chunk written as it was, length to CRC
 };
+
+// One of the image's complete text chunks, and how GetComment shows it.
+struct OldChunk {
+  std::string bytes;
+  std::string rendering;
+};
+
+// The complete text chunks in file order, up to where the chunks stop being
+// framed whole (what follows is copied as it is).
+inline std::vector<OldChunk> OldChunks(const std::uint8_t* image, std::size_t size) {
+  std::vector<OldChunk> olds;
+  Chunk c;
+  for (std::size_t offset = 8; size >= 8 && offset < size; offset = c.next) {
+    if (FrameChunk(image, size, offset, &c) != Framing::kComplete) break;
+    if (c.type == "tEXt" || c.type == "zTXt") {
+      olds.push_back({std::string(reinterpret_cast<const char*>(image + offset), c.next - offset),
+                      RenderText(c.type, image + c.data, c.length)});
+    }
+  }
+  return olds;
+}
+
+// Where a line starts at `i`: its end (a CR LF or a zero byte), or npos for
+// a zero byte at `i` itself.
+inline std::size_t LineEnd(const std::string& text, std::size_t i) {
+  if (i < text.size() && text[i] == '\0') return std::string::npos;
+  std::size_t j = i;
+  while (j < text.size() && text[j] != '\0' && !(text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')) ++j;
+  return j;
+}
+
+inline bool IsHeader(const std::string& line) {
+  return line.size() >= 2 && ((line.front() == '[' && line.back() == ']') || (line.front() == '<' && line.back() == '>'));
+}
 
 // Lines end at CR LF, or at a zero byte, which takes the byte after it along;
 // a zero byte where a line would start is stepped over alone. "[k]" opens a
 // tEXt section, "<k>" a zTXt one ("Comment" when k is empty); body lines
 // before any header form a "Comment" tEXt section. Body lines are joined
 // with LF, and each empty line between two of them adds one LF more.
-inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size_t length) {
-  std::string all(reinterpret_cast<const char*>(text), length);
+//
+// With `olds`, where a section starts (the first byte, a header line) a
+// stretch that is exactly an old chunk's rendering, not taken yet, followed
+// by empty lines and then a header line or the end, becomes that chunk as it
+// was; the empty lines go. The chunk after the last one taken is preferred,
+// then the longest rendering, then the first in file order.
+inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size_t length,
+                                             const std::vector<OldChunk>* olds = nullptr) {
+  const std::string proper(reinterpret_cast<const char*>(text), length);
+  std::string all = proper;
   all.append(2, '\0');
   std::vector<Section> sections;
+  std::vector<bool> taken(olds != nullptr ? olds->size() : 0);
+  std::size_t next_old = 0;
+  const auto boundary = [&](std::size_t q) {
+    for (; q < length; q += 2) {
+      const std::size_t end = LineEnd(proper, q);
+      if (end == std::string::npos) return false;
+      if (end > q) return IsHeader(proper.substr(q, end - q));
+    }
+    return true;
+  };
+  const auto fits = [&](std::size_t k, std::size_t p) {
+    const std::string& r = (*olds)[k].rendering;
+    return !taken[k] && r.size() <= length - p && proper.compare(p, r.size(), r) == 0 && boundary(p + r.size());
+  };
   bool has_text = false;
   std::size_t blank = 0;
   std::size_t i = 0;
@@ -221,6 +279,28 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
     std::size_t j = i;
     while (all[j] != '\0' && !(all[j] == '\r' && j + 1 < all.size() && all[j + 1] == '\n')) ++j;
     const std::string line = all.substr(i, j - i);
+    if (olds != nullptr && i < length && (i == 0 || IsHeader(line))) {
+      std::size_t pick = taken.size();
+      if (next_old < taken.size() && fits(next_old, i)) {
+        pick = next_old;
+      } else {
+        for (std::size_t k = 0; k < taken.size(); ++k) {
+          if (fits(k, i) && (pick == taken.size() || (*olds)[k].rendering.size() > (*olds)[pick].rendering.size())) {
+            pick = k;
+          }
+        }
+      }
+      if (pick < taken.size()) {
+        taken[pick] = true;
+        next_old = pick + 1;
+        sections.push_back(Section{false, "", "", (*olds)[pick].bytes});
+        i += (*olds)[pick].rendering.size();
+        while (i + 2 <= length && all[i] == '\r' && all[i + 1] == '\n') i += 2;
+        has_text = false;
+        blank = 0;
+        continue;
+      }
+    }
     i = j + 2;
     if (line.empty()) {
       if (has_text) ++blank;
@@ -237,13 +317,13 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
       blank = 0;
       continue;
     }
-    if (sections.empty()) sections.push_back(Section{false, "Comment", ""});
+    if (sections.empty() || !sections.back().kept.empty()) sections.push_back(Section{false, "Comment", "", ""});
     if (has_text) sections.back().text.append(blank + 1, '\n');
     sections.back().text += line;
     has_text = true;
     blank = 0;
   }
-  if (sections.empty()) sections.push_back(Section{false, "Comment", ""});
+  if (sections.empty()) sections.push_back(Section{false, "Comment", "", ""});
   return sections;
 }
 
@@ -252,6 +332,13 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
 // one zlib stream that inflates to the text. Returns the offset after it.
 inline std::size_t CheckTextChunk(const std::uint8_t* bytes, std::size_t size, std::size_t offset,
                                   const Section& section) {
+  if (!section.kept.empty()) {
+    Require(offset <= size && size - offset >= section.kept.size() &&
+                section.kept.compare(0, std::string::npos, reinterpret_cast<const char*>(bytes + offset),
+                                     section.kept.size()) == 0,
+            "an old chunk that the text left as it was is not written as it was");
+    return offset + section.kept.size();
+  }
   Chunk c;
   Require(FrameChunk(bytes, size, offset, &c) == Framing::kComplete,
           "a made text chunk is not framed whole");

@@ -56,7 +56,8 @@ PNGC_EXPORT std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::
 
 // Writes the PNG at `image`, its tEXt and zTXt chunks replaced by chunks made
 // from the `length` bytes of comment text at `comment` (a length of 0: no
-// text chunks), to `file_name`. 0 when the new file is in place; -5 when it
+// text chunks), to `file_name`; a section left as GetComment showed it keeps
+// its old chunk's bytes. 0 when the new file is in place; -5 when it
 // could not be written (the file is then exactly as it was); -4 when memory
 // runs out, or the image is not a PNG (null, under 8 bytes, or without the
 // signature), or `length` is negative, or a pointer is null with a positive

@@ -74,7 +74,7 @@ void RenderBody(const std::uint8_t* data, std::int32_t length, TBitMemoryStream&
         block[used++] = '\n';
         ++i;
       } else if (byte == 0) {
-        ++i;
+        while (i < length && data[i] == 0) ++i;  // a run at once: a zTXt of zeros is a bomb's way
       } else {
         const std::int32_t n = CharacterLength(data, i, length);
         block[used++] = byte;

@@ -3,19 +3,13 @@
 #include <memory>
 #include <string>
 
+#include "writer/old_text_chunks.h"
 #include "writer/text_chunk_emission.h"
 
 namespace pngc {
 namespace {
 
 const char kDefaultKeyword[] = "Comment";
-
-bool IsHeaderLine(const std::uint8_t* line, std::int32_t length) {
-  if (length < 2) return false;
-  const std::uint8_t first = line[0];
-  const std::uint8_t last = line[length - 1];
-  return (first == '[' && last == ']') || (first == '<' && last == '>');
-}
 
 // The section being built: keyword, chunk type, and in `data` the keyword,
 // a zero byte and the body lines joined by LF.
@@ -71,6 +65,13 @@ class SectionBuilder {
 
 }  // namespace
 
+bool IsHeaderLine(const std::uint8_t* line, std::int32_t length) {
+  if (length < 2) return false;
+  const std::uint8_t first = line[0];
+  const std::uint8_t last = line[length - 1];
+  return (first == '[' && last == ']') || (first == '<' && last == '>');
+}
+
 std::int32_t TakeLine(const std::uint8_t* text, std::int32_t count, std::int32_t* line_length) {
   *line_length = 0;
   if (count <= 0 || text[0] == 0) return 0;
@@ -82,17 +83,32 @@ std::int32_t TakeLine(const std::uint8_t* text, std::int32_t count, std::int32_t
   return 2;
 }
 
-void ParseCommentText(TBitMemoryStream& output, TBitMemoryStream& comment) {
+void ParseCommentText(TBitMemoryStream& output, TBitMemoryStream& comment, OldTextChunks* old) {
   comment.Seek(0, kFromBeginning);
   const std::uint8_t* text = comment.GetMemory();
   const std::int32_t size = comment.GetSize();
+  const std::int32_t text_size = size >= 2 ? size - 2 : 0;  // without the end marker
   SectionBuilder section(output);
+  bool kept_any = false;
   std::int64_t consumed = 0;  // may step past a text of 2^31 - 1 bytes
   while (consumed < size) {
     std::int32_t length = 0;
     const std::uint8_t* line = text + consumed;
     const std::int32_t terminator =
         TakeLine(line, static_cast<std::int32_t>(size - consumed), &length);
+    if (old != nullptr && terminator != 0 && consumed < text_size &&
+        (consumed == 0 || (length > 0 && IsHeaderLine(line, length)))) {
+      const auto at = static_cast<std::int32_t>(consumed);
+      section.Finish();  // the section before comes first, as a header line would make it
+      if (const std::int32_t kept = old->TakeAt(text, text_size, at, output); kept > 0) {
+        kept_any = true;
+        consumed += kept;
+        while (consumed + 2 <= text_size && text[consumed] == '\r' && text[consumed + 1] == '\n') {
+          consumed += 2;  // empty lines only separate sections
+        }
+        continue;
+      }
+    }
     consumed += terminator == 0 ? 1 : std::int64_t{length} + terminator;  // a lone zero byte
                                                                           // is stepped over
     if (terminator == 0) continue;
@@ -107,7 +123,7 @@ void ParseCommentText(TBitMemoryStream& output, TBitMemoryStream& comment) {
       section.AddBodyLine(line, length);
     }
   }
-  if (!section.open()) section.Open("tEXt", kDefaultKeyword);
+  if (!section.open() && !kept_any) section.Open("tEXt", kDefaultKeyword);
   section.Finish();
 }
 

@@ -19,6 +19,8 @@
 
 namespace pngc {
 
+class OldTextChunks;
+
 // Cuts the line that starts at `text`, `count` bytes before the end of the
 // comment stream. Returns 2, the length of the line's terminator ("\r\n", or
 // a zero byte and the byte after it), with the line's length in
@@ -26,10 +28,17 @@ namespace pngc {
 // here, or nothing remains). Never looks past the `count` bytes.
 std::int32_t TakeLine(const std::uint8_t* text, std::int32_t count, std::int32_t* line_length);
 
+// True when the line's first and last bytes are "[" and "]", or "<" and ">".
+bool IsHeaderLine(const std::uint8_t* line, std::int32_t length);
+
 // Appends to `output` one chunk per section of `comment`, which holds the
 // comment text followed by two zero bytes. Every text yields at least one
-// chunk. Raises EMemoryError when memory runs out.
-void ParseCommentText(TBitMemoryStream& output, TBitMemoryStream& comment);
+// chunk. Where a section starts (at the text's first byte and at each header
+// line), `old` (when given) may recognise the rendering of one of the
+// image's own chunks: that chunk is appended as it is, and the empty lines
+// after it are passed over. Raises EMemoryError when memory runs out.
+void ParseCommentText(TBitMemoryStream& output, TBitMemoryStream& comment,
+                      OldTextChunks* old = nullptr);
 
 }  // namespace pngc
 

@@ -10,6 +10,7 @@
 #include "reader/chunk_walk.h"
 #include "stream/memory_error.h"
 #include "writer/comment_parser.h"
+#include "writer/old_text_chunks.h"
 
 namespace pngc {
 namespace {
@@ -33,7 +34,7 @@ void Append(TBitMemoryStream& output, const void* bytes, std::int64_t count) {
 // message runs meanwhile, so the host's buffer is read whole before any
 // zTXt section pumps them.
 void CopyKeptChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStream& output,
-                    std::vector<std::int32_t>* after_ihdr) {
+                    std::vector<std::int32_t>* after_ihdr, OldTextChunks* old) {
   if (size < kPngSignatureSize) {
     Append(output, image, size);
     return;
@@ -50,6 +51,8 @@ void CopyKeptChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStre
     if (!IsChunkType(chunk, "tEXt") && !IsChunkType(chunk, "zTXt")) {
       Append(output, image + offset, chunk.next - offset);  // length, type, data and CRC
       if (IsChunkType(chunk, "IHDR")) after_ihdr->push_back(output.GetSize());
+    } else if (old != nullptr) {
+      old->Add(image + offset, chunk.next - offset);
     }
     offset = chunk.next;
   }
@@ -84,11 +87,15 @@ void InsertAt(TBitMemoryStream& output, const std::vector<std::int32_t>& offsets
 void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStream* comment,
                    TBitMemoryStream& output) {
   std::vector<std::int32_t> after_ihdr;
-  CopyKeptChunks(image, size, output, &after_ihdr);
+  // The old text chunks are copied too, for the sections the user left as
+  // they were: those are written back as the chunks' own bytes.
+  auto old = comment != nullptr ? std::make_unique<OldTextChunks>() : nullptr;
+  CopyKeptChunks(image, size, output, &after_ihdr, old.get());
   if (comment == nullptr || after_ihdr.empty()) return;
+  old->Render();
   // The new chunks are the same after every IHDR: built once.
   auto chunks = std::make_unique<TBitMemoryStream>();
-  ParseCommentText(*chunks, *comment);
+  ParseCommentText(*chunks, *comment, old.get());
   InsertAt(output, after_ihdr, *chunks);
 }
 

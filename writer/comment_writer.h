@@ -22,7 +22,9 @@ enum WriteResult : std::int32_t {
 // Builds the new file in `output` from the `size` bytes at `image`: the
 // signature and every chunk but tEXt and zTXt copied byte for byte, the
 // chunks parsed from `comment` (text and two zero bytes; null for none)
-// right after each IHDR. From the first point where the bytes no longer
+// right after each IHDR. A section of the comment that is still exactly the
+// rendering of one of the image's complete text chunks stands for that
+// chunk, which is written as it was. From the first point where the bytes no longer
 // frame a complete chunk, the rest of the image is copied unchanged; an
 // image of fewer than 8 bytes is copied whole. `image` is read only before
 // the comment is parsed, that is before any window message can run. Raises
