@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Recipe for the sample PNGs in this folder, written with the standard
-library only (zlib, struct), so that every byte of them is accounted for:
+library only (zlib and struct, by way of tests/support/pngbytes.py), so that
+every byte of them is accounted for:
 
     python3 examples/make-examples.py examples
 
@@ -11,45 +12,24 @@ latin1.png     8x8 grey; a tEXt with the Latin-1 keyword "R\\xe9sum\\xe9" and
                a Latin-1 text, as the PNG standard has tEXt written.
 """
 import os
-import struct
 import sys
-import zlib
 
-SIGNATURE = b"\x89PNG\r\n\x1a\n"
-
-
-def chunk(kind, data):
-    body = kind + data
-    return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
-
-
-def ihdr(width, height, colour_type):
-    return chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0))
-
-
-def idat(rows):
-    return chunk(b"IDAT", zlib.compress(b"".join(b"\0" + row for row in rows), 9))
-
-
-def text(keyword, value):
-    return chunk(b"tEXt", keyword + b"\0" + value)
-
-
-def ztxt(keyword, value):
-    return chunk(b"zTXt", keyword + b"\0\0" + zlib.compress(value))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
+from pngbytes import IEND, SIGNATURE, idat, ihdr, text, ztxt  # noqa: E402
 
 
 def sample():
     width, height = 32, 16
     rows = [bytes(v for x in range(width) for v in (x * 8, y * 16, 128)) for y in range(height)]
-    return (SIGNATURE + ihdr(width, height, 2)
+    return (SIGNATURE + ihdr(width, height, colour=2)
             + text(b"Title", b"A gradient")
             + text(b"Author", b"pngcomment")
             + ztxt(b"Description",
                    b"A 32 by 16 test image.\nIts text chunks stand before and after IDAT.")
-            + idat(rows)
+            + idat(rows, 9)
             + text(b"Comment", b"written after the image data")
-            + chunk(b"IEND", b""))
+            + IEND)
 
 
 def grey():
@@ -59,16 +39,16 @@ def grey():
 def shift_jis():
     title = "\u30b3\u30e1\u30f3\u30c8".encode("shift_jis")  # "comment" in katakana
     body = "\u65e5\u672c\u8a9e\u306e\u30c6\u30ad\u30b9\u30c8\n\u4e8c\u884c\u76ee".encode("shift_jis")
-    return (SIGNATURE + ihdr(8, 8, 0)
+    return (SIGNATURE + ihdr(8, 8, colour=0)
             + text(b"Title", title)
             + ztxt(b"Description", body)
-            + idat(grey()) + chunk(b"IEND", b""))
+            + idat(grey(), 9) + IEND)
 
 
 def latin1():
-    return (SIGNATURE + ihdr(8, 8, 0)
+    return (SIGNATURE + ihdr(8, 8, colour=0)
             + text("R\u00e9sum\u00e9".encode("latin-1"), "caf\u00e9 cr\u00e8me".encode("latin-1"))
-            + idat(grey()) + chunk(b"IEND", b""))
+            + idat(grey(), 9) + IEND)
 
 
 def main(folder):
@@ -78,4 +58,4 @@ def main(folder):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__)))
+    main(sys.argv[1] if len(sys.argv) > 1 else HERE)

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the fuzz targets, standard library only, so that
-every byte of it is accounted for by a recipe below:
+"""Writes the seed corpus of the fuzz targets, standard library only (and the
+chunk helpers of tests/support/pngbytes.py), so that every byte of it is
+accounted for by a recipe below:
 
     python3 fuzz/make_corpus.py            # into fuzz/corpus/
 
@@ -16,30 +17,11 @@ import struct
 import sys
 import zlib
 
-SIGNATURE = b"\x89PNG\r\n\x1a\n"
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
+from pngbytes import IEND, SIGNATURE, chunk, idat, ihdr, text, ztxt  # noqa: E402
 
-
-def chunk(kind, data, crc=None):
-    body = kind + data
-    if crc is None:
-        crc = zlib.crc32(body) & 0xFFFFFFFF
-    return struct.pack(">I", len(data)) + body + struct.pack(">I", crc)
-
-
-def ihdr(width=1, height=1, depth=8, colour=0, interlace=0):
-    return chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, interlace))
-
-
-IDAT = chunk(b"IDAT", zlib.compress(b"\x00\x80", 9))  # one grey pixel
-IEND = chunk(b"IEND", b"")
-
-
-def text(keyword, value):
-    return chunk(b"tEXt", keyword + b"\0" + value)
-
-
-def ztxt(keyword, value, level=-1):
-    return chunk(b"zTXt", keyword + b"\0\0" + zlib.compress(value, level))
+IDAT = idat([b"\x80"], 9)  # one grey pixel
 
 
 def ztxt_raw(keyword, stream):
@@ -47,7 +29,7 @@ def ztxt_raw(keyword, stream):
 
 
 def png(*chunks):
-    return SIGNATURE + ihdr() + b"".join(chunks) + IDAT + IEND
+    return SIGNATURE + ihdr(1, 1) + b"".join(chunks) + IDAT + IEND
 
 
 DEFLATED = zlib.compress(b"A text long enough to be cut.\n" * 8)
@@ -89,9 +71,10 @@ def get_comment_recipes():
     yield "text_latin1", png(text(b"R\xe9sum\xe9", b"caf\xe9 cr\xe8me"))
     yield "text_shift_jis", png(text(SJIS_KEYWORD, SJIS_TEXT), ztxt(SJIS_KEYWORD, SJIS_TEXT))
     yield "text_bad_crc", png(chunk(b"tEXt", b"Title\0wrong crc", crc=0x12345678))
-    yield "text_runs_past_end", SIGNATURE + ihdr() + text(b"Title", b"cut here, no further")[:-10]
+    yield "text_runs_past_end", (SIGNATURE + ihdr(1, 1)
+                                 + text(b"Title", b"cut here, no further")[:-10])
     yield "text_after_iend", png() + text(b"Late", b"after IEND") + ztxt(b"Later", b"also after")
-    yield "text_before_and_after_idat", (SIGNATURE + ihdr() + text(b"A", b"1") + IDAT
+    yield "text_before_and_after_idat", (SIGNATURE + ihdr(1, 1) + text(b"A", b"1") + IDAT
                                          + ztxt(b"B", b"2") + IEND)
     yield "ztxt_simple", png(ztxt(b"Description", b"Compressed text.\nSecond line."))
     yield "ztxt_empty_text", png(ztxt(b"Empty", b""))
@@ -106,15 +89,15 @@ def get_comment_recipes():
     yield "ztxt_need_dictionary", png(ztxt_raw(b"Dict", NEED_DICT))
     yield "ztxt_trailing_bytes", png(ztxt_raw(b"Trailing", DEFLATED + b"garbage after the stream"))
     yield "ztxt_large_output", png(ztxt(b"Large", b"abcdefgh" * 6000, 9))
-    yield "ztxt_runs_past_end", SIGNATURE + ihdr() + ztxt(b"Cut", b"the chunk is cut" * 4)[:-12]
+    yield "ztxt_runs_past_end", SIGNATURE + ihdr(1, 1) + ztxt(b"Cut", b"the chunk is cut" * 4)[:-12]
     yield "itxt_and_unknown_chunks", png(
         chunk(b"iTXt", b"Intl\0\0\0en\0Titel\0international"), chunk(b"prVt", b"private"),
         chunk(b"abCd", b"\x00\x01\x02"), chunk(b"tIME", b"\x07\xe8\x01\x01\x00\x00\x00"))
     yield "header_cut_short", png(text(b"A", b"b"))[:-3]
-    yield "length_2_31", SIGNATURE + ihdr() + struct.pack(">I", 0x80000000) + b"tEXtwhatever"
-    yield "length_2_31_minus_1", (SIGNATURE + ihdr() + struct.pack(">I", 0x7FFFFFFF)
+    yield "length_2_31", SIGNATURE + ihdr(1, 1) + struct.pack(">I", 0x80000000) + b"tEXtwhatever"
+    yield "length_2_31_minus_1", (SIGNATURE + ihdr(1, 1) + struct.pack(">I", 0x7FFFFFFF)
                                   + b"tEXtKey\0text")
-    yield "no_signature", b"GIF89a\0\0" + ihdr() + text(b"Title", b"not a PNG signature")
+    yield "no_signature", b"GIF89a\0\0" + ihdr(1, 1) + text(b"Title", b"not a PNG signature")
     yield "signature_only", SIGNATURE
     yield "five_bytes", SIGNATURE[:5]
     yield "empty", b""
@@ -127,10 +110,11 @@ def write_comment_recipes():
         "two_ihdr": SIGNATURE + ihdr(2, 2) + text(b"A", b"1") + ihdr(3, 3) + IDAT + IEND,
         "no_ihdr": SIGNATURE + text(b"Title", b"x") + IDAT + IEND,
         "cut_tail": png(text(b"Title", b"kept?"))[:-7],
-        "huge_length_tail": (SIGNATURE + ihdr() + text(b"T", b"dropped")
+        "huge_length_tail": (SIGNATURE + ihdr(1, 1) + text(b"T", b"dropped")
                              + struct.pack(">I", 0xFFFFFFF0) + b"IDATrest"),
         "short": SIGNATURE[:6],
-        "bad_crc_chunks": SIGNATURE + ihdr() + chunk(b"IDAT", b"\x78\x9c\x03\x00", crc=0) + IEND,
+        "bad_crc_chunks": (SIGNATURE + ihdr(1, 1) + chunk(b"IDAT", b"\x78\x9c\x03\x00", crc=0)
+                           + IEND),
         "metadata": png(*(kind(keyword, value) for kind, keyword, value, _ in METADATA)),
     }
     comments = {
@@ -189,8 +173,7 @@ def write_folder(folder, recipes, suffix):
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "corpus")
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "corpus")
     write_folder(os.path.join(out, "get_comment"), get_comment_recipes(), ".png")
     write_folder(os.path.join(out, "write_comment"), write_comment_recipes(), ".bin")
     write_folder(os.path.join(out, "parse_comment"), parse_comment_recipes(), ".txt")

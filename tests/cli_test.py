@@ -4,10 +4,12 @@ its exit status and the files it leaves behind.
 
 usage: cli_test.py --cli PATH [--wine win32|win64]   (--wine: PATH is run through scripts/wine-run)
 """
-import argparse, os, random, re, resource, stat, struct, subprocess, sys, tempfile, time, zlib
+import argparse, os, random, re, resource, stat, subprocess, sys, tempfile, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SIG = b'\x89PNG\r\n\x1a\n'
+sys.path.insert(0, os.path.join(HERE, 'support'))
+import pngbytes
+from pngbytes import IEND, SIGNATURE, idat, ihdr
 args = argparse.ArgumentParser()
 args.add_argument('--cli', required=True)
 args.add_argument('--wine', choices=('win32', 'win64'))
@@ -21,24 +23,21 @@ DESCRIPTION = re.search(r'#define PNGC_DESCRIPTION "(.*)"',
 NL = '\r\n' if WINE else '\n'  # the platform's line end for summaries and result lines
 
 
-def chunk(kind, data):
-    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
-
-
 def big_png(megabytes, texts=()):
     """A PNG whose IDAT holds random, incompressible bytes: for sizes."""
-    head = png(1, 1, texts)
-    return head[:-12] + chunk(b'IDAT', os.urandom(megabytes << 20)) + head[-12:]
+    return pngbytes.big_png(megabytes, text_chunks(texts) + idat([b'\x80' * 3]))
 
 
 def png(width=3, height=2, texts=()):
     """A true-colour PNG; texts: (kind, keyword, text) put after IHDR."""
-    out = SIG + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
-    for kind, key, text in texts:
-        body = key + b'\0' + (text if kind == b'tEXt' else b'\0' + zlib.compress(text))
-        out += chunk(kind, body)
-    raw = b''.join(b'\0' + b'\x80' * 3 * width for _ in range(height))
-    return out + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b'')
+    return (SIGNATURE + ihdr(width, height, colour=2) + text_chunks(texts)
+            + idat([b'\x80' * 3 * width] * height) + IEND)
+
+
+def text_chunks(texts):
+    """The tEXt and zTXt chunks of (kind, keyword, text) triples, in order."""
+    make = {b'tEXt': pngbytes.text, b'zTXt': pngbytes.ztxt}
+    return b''.join(make[kind](key, value) for kind, key, value in texts)
 
 
 def capture(command, stdin=b'', env=None):
@@ -144,10 +143,10 @@ def test_clear():
 
 def test_errors():
     write('e.png', png(texts=[(b'tEXt', b'Keep', b'me')]))
-    write('short.png', SIG[:5])
+    write('short.png', SIGNATURE[:5])
     write('notes.txt', b'hello\n')
     with open('huge.png', 'wb') as f:  # sparse: refused by its size, never read
-        f.write(SIG)
+        f.write(SIGNATURE)
         f.truncate(2 ** 31)
     os.makedirs('folder.png', exist_ok=True)
     cases = [  # (argv, stderr, exit status)

@@ -13,7 +13,6 @@ import os
 import random
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -22,6 +21,8 @@ import xml.etree.ElementTree as ElementTree
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from pngbytes import chunk, chunks  # noqa: E402
 from pngcomment_ctypes import OK, PngComment  # noqa: E402
 
 from PIL import Image  # noqa: E402
@@ -29,36 +30,13 @@ from PIL.PngImagePlugin import PngInfo  # noqa: E402
 
 LIBRARY = None  # set from --library before the tests run
 PNGTEST = "/usr/share/doc/libpng-dev/examples/pngtest.png"
-SIGNATURE = b"\x89PNG\r\n\x1a\n"
 TEXT_TYPES = (b"tEXt", b"zTXt")
 IMAGEMAGICK_CONVERT = "convert-im6.q16"  # /usr/local/bin/convert is not ImageMagick here
 
 
 # ---------------------------------------------------------------------------
-# Chunks, read here with struct and zlib alone, so that no peer and not the
-# plug-in decides what a file holds.
-
-def chunks(data):
-    """[(type, data, raw bytes of the whole chunk)]; fails on any flaw."""
-    assert data[:8] == SIGNATURE, "no PNG signature"
-    out = []
-    pos = 8
-    while pos < len(data):
-        assert pos + 12 <= len(data), "chunk header cut short at %d" % pos
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        end = pos + 12 + length
-        assert end <= len(data), "%r at %d runs past the end" % (kind, pos)
-        body = data[pos + 8:pos + 8 + length]
-        (crc,) = struct.unpack(">I", data[end - 4:end])
-        assert crc == zlib.crc32(kind + body), "bad CRC in %r at %d" % (kind, pos)
-        out.append((kind, body, data[pos:end]))
-        pos = end
-    return out
-
-
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
+# Chunks, read with struct and zlib alone (here and in pngbytes.chunks), so
+# that no peer and not the plug-in decides what a file holds.
 
 def text_entries(data):
     """[(type, keyword, text)] of every tEXt and zTXt chunk, in file order."""
