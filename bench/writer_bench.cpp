@@ -406,7 +406,7 @@ void CheckRewrite(const char* path, const Bytes& original, const std::vector<Sec
   Require(next == out.size(), "the written file has chunks more");
 }
 
-std::int32_t Write(const ScratchFile& file, const Bytes& png, const std::string& comment) {
+bool Write(const ScratchFile& file, const Bytes& png, const std::string& comment) {
   return pngc::WriteCommentFile(file.path(), png.data(), static_cast<std::int32_t>(png.size()),
                                 comment.data(), static_cast<std::int32_t>(comment.size()));
 }
@@ -417,11 +417,11 @@ void TimeWrites(benchmark::State& state, const Bytes& png, const std::vector<Sec
                 std::int64_t bytes) {
   const std::string comment = CommentText(sections);
   const ScratchFile file("write");
-  Require(Write(file, png, comment) == pngc::kWriteOk, "WriteCommentFile failed");
+  Require(Write(file, png, comment), "WriteCommentFile failed");
   CheckRewrite(file.path(), png, sections);
   bool ok = true;
   for (auto _ : state) {
-    ok = Write(file, png, comment) == pngc::kWriteOk && ok;
+    ok = Write(file, png, comment) && ok;
   }
   Require(ok, "WriteCommentFile failed");
   state.SetBytesProcessed(state.iterations() * bytes);

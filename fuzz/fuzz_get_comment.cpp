@@ -17,7 +17,6 @@
 #include "platform/local_memory.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
-#include "stream/allocation.h"
 
 namespace {
 
@@ -29,7 +28,8 @@ std::uint32_t g_allocations = 0;
 std::uint32_t g_fail_at = 0;
 bool g_failed = false;
 
-bool CountOrFail() {
+bool CountOrFail(pngc::os::Call call) {
+  if (call != pngc::os::Call::kAllocate) return false;
   ++g_allocations;
   if (g_allocations == g_fail_at) {
     g_failed = true;
@@ -86,11 +86,11 @@ void CheckFailedAllocation(const std::uint8_t* data, std::int32_t length, std::u
   g_allocations = 0;
   g_fail_at = fail_at;
   g_failed = false;
-  pngc::SetAllocationFaultHook(CountOrFail);
+  pngc::os::SetFaultHook(CountOrFail);
   HLOCAL comment = nullptr;
   HLOCAL summary = nullptr;
   const std::int32_t result = GetComment(0, data, length, &comment, &summary);
-  pngc::SetAllocationFaultHook(nullptr);
+  pngc::os::SetFaultHook(nullptr);
   Require(g_failed, "the allocations of two identical calls differ");
   if (result == kPngcFailed) {
     Require(comment == nullptr && summary == nullptr,
@@ -144,11 +144,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A plain call, its allocations counted.
   g_allocations = 0;
   g_fail_at = 0;
-  pngc::SetAllocationFaultHook(CountOrFail);
+  pngc::os::SetFaultHook(CountOrFail);
   HLOCAL comment = nullptr;
   HLOCAL summary = nullptr;
   const std::int32_t result = GetComment(0, data, length, &comment, &summary);
-  pngc::SetAllocationFaultHook(nullptr);
+  pngc::os::SetFaultHook(nullptr);
   const std::uint32_t allocations = g_allocations;
   Require(result == kPngcOk || result == kPngcFailed, "GetComment gave neither 0 nor -4");
   std::string summary_text;

@@ -34,7 +34,6 @@
 #include "fuzz/png_oracle.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
-#include "stream/allocation.h"
 
 namespace {
 
@@ -156,7 +155,9 @@ bool FailOsCall(pngc::os::Call call) {
 
 std::uint32_t g_allocations = 0;
 std::uint32_t g_fail_at = 0;
-bool CountOrFail() { return ++g_allocations == g_fail_at; }
+bool CountOrFail(pngc::os::Call call) {
+  return call == pngc::os::Call::kAllocate && ++g_allocations == g_fail_at;
+}
 
 // One write as the target makes it, and the bytes its plain call wrote.
 struct Write {
@@ -179,9 +180,9 @@ void CheckFailedAllocation(const Write& w, std::uint32_t fail_at) {
   const fs::path target = w.name;
   g_allocations = 0;
   g_fail_at = fail_at;
-  pngc::SetAllocationFaultHook(CountOrFail);
+  pngc::os::SetFaultHook(CountOrFail);
   const std::int32_t result = Repeat(w);
-  pngc::SetAllocationFaultHook(nullptr);
+  pngc::os::SetFaultHook(nullptr);
   Require(g_allocations >= fail_at, "the allocations of two identical writes differ");
   Require(result == kPngcFailed || result == kPngcOk, "a failed allocation gave neither -4 nor 0");
   RequireOnlyTarget(target);
@@ -268,10 +269,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   g_allocations = 0;
   g_fail_at = 0;
-  pngc::SetAllocationFaultHook(CountOrFail);
+  pngc::os::SetFaultHook(CountOrFail);
   const std::int32_t result =
       WriteComment(0, name.c_str(), image, image_size, comment, comment_size);
-  pngc::SetAllocationFaultHook(nullptr);
+  pngc::os::SetFaultHook(nullptr);
   const std::uint32_t allocations = g_allocations;
   Require(result == kPngcOk, "WriteComment did not write a file it may write");
   RequireOnlyTarget(target);

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_replace.h"
 #include "platform/os.h"
 
 namespace pngc::os {
@@ -311,7 +312,9 @@ bool PutInPlace(const Target& target, int fd, std::string* name) {
   return true;
 }
 
-bool Replace(const char* path, const void* data, std::size_t size) {
+}  // namespace
+
+bool ReplaceChecked(const char* path, const void* data, std::size_t size) {
   // Everything that allocates happens before the temporary file exists:
   // nothing may throw once there is a file to clean up.
   Target target;
@@ -340,13 +343,6 @@ bool Replace(const char* path, const void* data, std::size_t size) {
   }
   fsync(target.folder.get());  // best effort: the new content is already in place
   return true;
-}
-
-}  // namespace
-
-bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
-  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
-  return Replace(path, data, size);
 }
 
 }  // namespace pngc::os

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_replace.h"
 #include "platform/os.h"
 #include "platform/windows_types.h"
 
@@ -325,7 +326,9 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
   return true;
 }
 
-bool Replace(const char* path, const void* data, std::size_t size) {
+}  // namespace
+
+bool ReplaceChecked(const char* path, const void* data, std::size_t size) {
   // Everything that allocates happens before the temporary file exists:
   // nothing may throw once there is a file to clean up.
   const bool wine = RunningUnderWine();
@@ -373,13 +376,6 @@ bool Replace(const char* path, const void* data, std::size_t size) {
     return false;
   }
   return true;
-}
-
-}  // namespace
-
-bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
-  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
-  return Replace(path, data, size);
 }
 
 }  // namespace pngc::os

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/file_replace.h"
 #include "platform/local_memory.h"
 
 namespace pngc::os {
@@ -38,6 +39,11 @@ void ShowMessage(void* owner, const char* text, const char* caption) {
   (void)owner;
   std::fprintf(stderr, "%s\n%s\n", caption, text);
 #endif
+}
+
+bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
+  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
+  return ReplaceChecked(path, data, size);
 }
 
 bool PumpMessages() {

@@ -1,6 +1,7 @@
 // The one seam between the plug-in and the operating system. The core calls
-// the system only through these functions, so that a test can make any one of
-// them fail (SetFaultHook) and see that the plug-in answers cleanly.
+// the system only through these functions, and takes its memory through
+// stream/allocation.h, so that a test can make any one call fail
+// (SetFaultHook) and see that the plug-in answers cleanly.
 #ifndef PNGCOMMENT_PLATFORM_OS_H
 #define PNGCOMMENT_PLATFORM_OS_H
 
@@ -9,8 +10,9 @@
 
 namespace pngc::os {
 
-// The system calls that can fail, for fault injection.
+// The calls that can fail, for fault injection.
 enum class Call {
+  kAllocate,    // a byte buffer of the plug-in's own (zlib's included)
   kLocalAlloc,  // a local-memory block for the host
   kLocalLock,   // locking that block
   kCreateFile,         // creating the temporary file beside the target

@@ -15,7 +15,6 @@
 #include <cstdint>
 
 #define WINAPI
-#define APIENTRY
 
 typedef int BOOL;
 typedef std::uint32_t DWORD;
@@ -32,13 +31,11 @@ typedef std::size_t SIZE_T;
 #define FALSE 0
 #endif
 
-#define LMEM_FIXED 0x0000
 #define LMEM_MOVEABLE 0x0002
 #define LMEM_ZEROINIT 0x0040
 
 #define MB_OK 0x00000000
 #define MB_ICONINFORMATION 0x00000040
-#define IDOK 1
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1

@@ -5,7 +5,7 @@
 #include "platform/os.h"
 #include "plugin/plugin_info.h"
 #include "plugin/pngcomment.h"
-#include "reader/chunk_walk.h"
+#include "png/chunk.h"
 #include "reader/comment_reader.h"
 #include "writer/comment_writer.h"
 
@@ -43,8 +43,8 @@ std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::uint8_t* ima
                                   std::int32_t size, HLOCAL* comment, HLOCAL* summary) {
   (void)unused;
   try {
-    return pngc::ReadComment(image, size, reinterpret_cast<void**>(comment),
-                             reinterpret_cast<void**>(summary));
+    pngc::ReadComment(image, size, reinterpret_cast<void**>(comment), reinterpret_cast<void**>(summary));
+    return kPngcOk;
   } catch (...) {  // EMemoryError above all; every other type alike
     return kPngcFailed;
   }
@@ -54,8 +54,16 @@ std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name
                                     const std::uint8_t* image, std::int32_t size,
                                     const char* comment, std::int32_t length) {
   (void)unused;
+  // What is not a PNG is never written over a file: a host that passes a
+  // wrong size or pointer would otherwise replace the user's image with a
+  // few stray bytes, or with nothing.
+  if (file_name == nullptr || image == nullptr || size < pngc::kPngSignatureSize ||
+      std::memcmp(image, pngc::kPngSignature, pngc::kPngSignatureSize) != 0 || length < 0 ||
+      (comment == nullptr && length > 0)) {
+    return kPngcFailed;
+  }
   try {
-    return pngc::WriteCommentFile(file_name, image, size, comment, length);
+    return pngc::WriteCommentFile(file_name, image, size, comment, length) ? kPngcOk : kPngcNotSaved;
   } catch (...) {  // raised before the file is touched: it stays as it was
     return kPngcFailed;
   }

@@ -28,6 +28,20 @@ enum PngcResult : std::int32_t {
   kPngcUnknownRequest = -6,  // ConfigurationDlg: a request other than 0 and 2
 };
 
+// What a host may tell its user of a result (a host that passes valid
+// arguments meets -4 only when memory runs out).
+inline const char* PngcResultText(std::int32_t result) {
+  switch (result) {
+    case kPngcOk: return "done";
+    case kPngcQueryAnswer: return "answered";
+    case kPngcNotPng: return "not a PNG file";
+    case kPngcFailed: return "out of memory";
+    case kPngcNotSaved: return "could not be written, file left unchanged";
+    case kPngcUnknownRequest: return "unknown request";
+    default: return "unknown result";
+  }
+}
+
 extern "C" {
 
 // Copies information string `index` (0 "CPI1", 1 the description, 2 "*.png",

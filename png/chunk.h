@@ -1,10 +1,14 @@
-// PNG chunk framing: length (4 bytes, big-endian), type (4), data, CRC (4).
-// The bounds of a chunk are worked out here and nowhere else, on 64-bit
-// sums, so that no caller adds a stated length to an offset itself.
-#ifndef PNGCOMMENT_READER_CHUNK_WALK_H
-#define PNGCOMMENT_READER_CHUNK_WALK_H
+// PNG chunks, for reading and writing alike: length (4 bytes, big-endian),
+// type (4), data, CRC-32 over type and data (4). The bounds of a chunk are
+// worked out here and nowhere else, on 64-bit sums, so that no caller adds a
+// stated length to an offset itself; and every chunk the plug-in makes is
+// framed here.
+#ifndef PNGCOMMENT_PNG_CHUNK_H
+#define PNGCOMMENT_PNG_CHUNK_H
 
 #include <cstdint>
+
+#include "stream/memory_stream.h"
 
 namespace pngc {
 
@@ -42,6 +46,11 @@ ChunkFraming ReadChunkAt(const std::uint8_t* image, std::int32_t size, std::int3
 // True when the chunk's type is exactly `type` (four bytes, case-sensitive).
 bool IsChunkType(const PngChunk& chunk, const char* type);
 
+// Appends a complete chunk to `output`: the length of the `size` bytes at
+// `data`, the four bytes of `type`, the data and their CRC-32. Raises
+// EMemoryError when memory runs out.
+void AppendChunk(TBitMemoryStream& output, const char* type, const std::uint8_t* data, std::int32_t size);
+
 }  // namespace pngc
 
-#endif
+#endif  // PNGCOMMENT_PNG_CHUNK_H

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "platform/os.h"
-#include "reader/chunk_walk.h"
+#include "png/chunk.h"
 #include "reader/image_summary.h"
 #include "reader/text_rendering.h"
 
@@ -50,8 +50,7 @@ void WalkChunks(TBitMemoryStream& input, TBitMemoryStream& comment, TBitMemorySt
   }
 }
 
-std::int32_t ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out,
-                         void** summary_out) {
+void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out, void** summary_out) {
   auto input = std::make_unique<TBitMemoryStream>();
   // The image is copied first: window procedures that run while a zTXt is
   // inflated may change the host's buffer.
@@ -69,7 +68,6 @@ std::int32_t ReadComment(const std::uint8_t* image, std::int32_t size, void** co
   if (comment_out != nullptr && comment->GetSize() > 0) {
     if (void* handle = MakeLocalBlock(*comment, true)) *comment_out = handle;
   }
-  return 0;
 }
 
 }  // namespace pngc

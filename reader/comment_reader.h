@@ -18,15 +18,14 @@ namespace pngc {
 void WalkChunks(TBitMemoryStream& input, TBitMemoryStream& comment, TBitMemoryStream& summary);
 
 // The work of GetComment. A null `image` or a negative `size` reads nothing.
-// On success (0) `*summary_out` receives a moveable local-memory block of
+// `*summary_out` receives a moveable local-memory block of
 // exactly the summary's bytes (0 bytes when the image has no IHDR), and
 // `*comment_out`, only when there is comment text, a block of the text and
 // one NUL; a block that cannot be made leaves its out-parameter as it was,
 // and a null out-parameter is not written. Raises EMemoryError (or
 // std::bad_alloc) when memory runs out during the walk; nothing is written
 // through the out-parameters then.
-std::int32_t ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out,
-                         void** summary_out);
+void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out, void** summary_out);
 
 }  // namespace pngc
 

@@ -1,6 +1,6 @@
 // Every byte buffer that the plug-in owns is taken from here, so that a test
-// can make any single allocation fail (SetAllocationFaultHook) and check that
-// the call still ends cleanly. The functions return null on failure; callers
+// can make any single allocation fail (os::SetFaultHook, Call::kAllocate) and
+// check that the call still ends cleanly. The functions return null on failure; callers
 // raise EMemoryError.
 #ifndef PNGCOMMENT_STREAM_ALLOCATION_H
 #define PNGCOMMENT_STREAM_ALLOCATION_H
@@ -16,15 +16,6 @@ void* AllocateZeroedBytes(std::size_t size);
 // size; null (and the old block left intact) when memory cannot be had.
 void* ReallocateBytes(void* block, std::size_t size);
 void FreeBytes(void* block);
-// Tells the system that a large block is about to be filled whole at once
-// (a PNG copied in, a file built): on Linux it is given huge pages, one
-// fault per 2 MiB instead of per 4 KiB. Growing blocks are not advised: there
-// the kernel's compaction would cost more than it saves.
-void AdviseLargeBlock(void* block, std::size_t size);
-
-// Called before each allocation above; returning true makes it fail.
-using AllocationFaultHook = bool (*)();
-void SetAllocationFaultHook(AllocationFaultHook hook);
 
 }  // namespace pngc
 

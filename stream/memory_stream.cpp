@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "platform/large_pages.h"
 #include "platform/os.h"
 #include "stream/allocation.h"
 #include "stream/memory_error.h"
@@ -187,7 +188,7 @@ void TBitMemoryStream::Reserve(std::int32_t bytes) {
   void* block = memory_ != nullptr ? ReallocateBytes(memory_, static_cast<std::size_t>(bytes))
                                    : AllocateBytes(static_cast<std::size_t>(bytes));
   if (block == nullptr) throw EMemoryError();
-  AdviseLargeBlock(block, static_cast<std::size_t>(bytes));
+  os::AdviseLargeBlock(block, static_cast<std::size_t>(bytes));
   memory_ = static_cast<std::uint8_t*>(block);
   Poison(memory_ + size_, static_cast<std::size_t>(bytes) - static_cast<std::size_t>(size_));
   reserved_ = static_cast<std::size_t>(bytes);

@@ -15,7 +15,6 @@
 #include "platform/local_memory.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
-#include "stream/allocation.h"
 #include "tests/png_builder.h"
 
 namespace {
@@ -54,11 +53,13 @@ class FailingAllocations {
  public:
   explicit FailingAllocations(int allowed) {
     g_allocations_left = allowed;
-    pngc::SetAllocationFaultHook(NextAllocationFails);
+    pngc::os::SetFaultHook([](pngc::os::Call call) {
+      return call == pngc::os::Call::kAllocate && NextAllocationFails();
+    });
   }
   ~FailingAllocations() {
     g_allocations_left = -1;
-    pngc::SetAllocationFaultHook(nullptr);
+    pngc::os::SetFaultHook(nullptr);
   }
   bool exhausted() const { return g_allocations_left < 0; }
 };

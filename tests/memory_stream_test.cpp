@@ -19,7 +19,7 @@
 #include <tuple>
 #include <vector>
 
-#include "stream/allocation.h"
+#include "platform/os.h"
 #include "stream/memory_error.h"
 
 namespace {
@@ -85,9 +85,10 @@ class AllocationFaults {
  public:
   explicit AllocationFaults(int allowed) {
     remaining_ = allowed;
-    pngc::SetAllocationFaultHook([] { return remaining_-- <= 0; });
+    pngc::os::SetFaultHook(
+        [](pngc::os::Call call) { return call == pngc::os::Call::kAllocate && remaining_-- <= 0; });
   }
-  ~AllocationFaults() { pngc::SetAllocationFaultHook(nullptr); }
+  ~AllocationFaults() { pngc::os::SetFaultHook(nullptr); }
   AllocationFaults(const AllocationFaults&) = delete;
   AllocationFaults& operator=(const AllocationFaults&) = delete;
 
@@ -379,13 +380,13 @@ TEST(StreamAllocationTest, AppendsReallocateLogarithmicallyOften) {
   for (const std::int32_t pieces : {1000, 100000, 1000000}) {
     TBitMemoryStream stream;
     allocations = 0;
-    pngc::SetAllocationFaultHook([] {
-      ++allocations;
+    pngc::os::SetFaultHook([](pngc::os::Call call) {
+      allocations += call == pngc::os::Call::kAllocate;
       return false;
     });
     const std::uint8_t byte = 7;
     for (std::int32_t i = 0; i < pieces; ++i) stream.WriteBuffer(&byte, 1);
-    pngc::SetAllocationFaultHook(nullptr);
+    pngc::os::SetFaultHook(nullptr);
     EXPECT_EQ(stream.GetCapacity(), std::max(pieces, TBitMemoryStream::kInitialCapacity));
     // log base 1.5 of a million is 34.
     EXPECT_LE(allocations, 2 + static_cast<int>(std::log(pieces) / std::log(1.5))) << pieces;

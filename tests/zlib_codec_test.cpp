@@ -11,7 +11,7 @@
 #include <regex>
 #include <string>
 
-#include "stream/allocation.h"
+#include "platform/os.h"
 #include "stream/memory_error.h"
 #include "tests/png_builder.h"
 
@@ -248,9 +248,9 @@ class FailingFrom {
  public:
   explicit FailingFrom(int allowed) {
     allowed_ = allowed;
-    pngc::SetAllocationFaultHook([] { return allowed_-- <= 0; });
+    pngc::os::SetFaultHook([](pngc::os::Call call) { return call == pngc::os::Call::kAllocate && allowed_-- <= 0; });
   }
-  ~FailingFrom() { pngc::SetAllocationFaultHook(nullptr); }
+  ~FailingFrom() { pngc::os::SetFaultHook(nullptr); }
   FailingFrom(const FailingFrom&) = delete;
   FailingFrom& operator=(const FailingFrom&) = delete;
 

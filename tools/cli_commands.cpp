@@ -1,83 +1,19 @@
 #include "tools/cli_commands.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <new>
-#include <stdexcept>
 
+#include "tools/host_os.h"
 #include "tools/version_info.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kSeparators = "\\/";
-unsigned long ProcessId() { return GetCurrentProcessId(); }
-#else
-constexpr const char* kSeparators = "/";
-long ProcessId() { return static_cast<long>(getpid()); }
-#endif
-
-// The plug-in takes sizes as signed 32-bit counts.
-constexpr std::uint64_t kMaxBytes = 0x7FFFFFFF;
-
-#ifdef _WIN32
-constexpr const char* kLibraryName = "pngcomment.dll";
-#else
-constexpr const char* kLibraryName = "libpngcomment.so";
-#endif
+using hostos::kMaxBytes;
+using hostos::ReadStatus;
 
 void Report(const std::string& name, const std::string& cause) {
   std::fprintf(stderr, "%s: %s\n", name.c_str(), cause.c_str());
-}
-
-// The library beside this program: a host keeps its plug-ins in its own
-// folder, and the current directory must not decide which code runs.
-std::string LibraryBesideProgram() {
-#ifdef _WIN32
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return "";
-  std::string folder(path, length);
-  const std::size_t slash = folder.find_last_of("\\/");
-  return slash == std::string::npos ? "" : folder.substr(0, slash + 1) + kLibraryName;
-#else
-  char path[4096];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return "";
-  std::string folder(path, static_cast<std::size_t>(length));
-  const std::size_t slash = folder.rfind('/');
-  return slash == std::string::npos ? "" : folder.substr(0, slash + 1) + kLibraryName;
-#endif
-}
-
-enum class ReadStatus { kOk, kCannotRead, kTooLarge, kNoMemory };
-
-// A large file is read into memory in one go: on Linux, huge pages make
-// that one page fault per 2 MiB instead of per 4 KiB.
-void AdviseLargeBuffer([[maybe_unused]] char* buffer, [[maybe_unused]] std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (size < (std::size_t{8} << 20)) return;
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto start = (reinterpret_cast<std::uintptr_t>(buffer) + page - 1) & ~(page - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(buffer) + size) & ~(page - 1);
-  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#endif
 }
 
 const char* Cause(ReadStatus status) {
@@ -88,58 +24,17 @@ const char* Cause(ReadStatus status) {
   }
 }
 
-// Reads a stream whole. A regular file's size is checked before any byte is
-// read, so that a file the plug-in cannot take is never loaded.
-ReadStatus ReadStream(std::FILE* in, std::string* bytes) {
-#ifdef _WIN32
-  struct _stati64 info {};
-  const bool known = _fstati64(_fileno(in), &info) == 0;
-#else
-  struct stat info {};
-  const bool known = fstat(fileno(in), &info) == 0;
-#endif
-  const bool regular = known && (info.st_mode & S_IFMT) == S_IFREG;
-  if (known && (info.st_mode & S_IFMT) == S_IFDIR) return ReadStatus::kCannotRead;
-  if (regular && static_cast<std::uint64_t>(info.st_size) > kMaxBytes) return ReadStatus::kTooLarge;
-  try {
-    if (regular) {
-      bytes->reserve(static_cast<std::size_t>(info.st_size));
-      AdviseLargeBuffer(bytes->data(), bytes->capacity());
-    }
-    char chunk[65536];
-    std::size_t count;
-    while ((count = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-      // A file may grow while it is read, and a pipe has no size.
-      if (bytes->size() + count > kMaxBytes) return ReadStatus::kTooLarge;
-      bytes->append(chunk, count);
-    }
-  } catch (const std::bad_alloc&) {
-    return ReadStatus::kNoMemory;
-  } catch (const std::length_error&) {
-    return ReadStatus::kNoMemory;
-  }
-  return std::ferror(in) ? ReadStatus::kCannotRead : ReadStatus::kOk;
-}
-
-ReadStatus ReadFile(const std::string& path, std::string* bytes) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return ReadStatus::kCannotRead;
-  const ReadStatus status = ReadStream(in, bytes);
-  std::fclose(in);
-  return status;
-}
-
 // Reads FILE and asks the plug-in whether it takes it. Fewer than eight
 // bytes are padded with zeros, as IsSupported reads exactly eight.
 bool LoadPng(const CliPlugin& plugin, const std::string& path, std::string* image) {
-  const ReadStatus status = ReadFile(path, image);
+  const ReadStatus status = hostos::ReadFile(path, image);
   if (status != ReadStatus::kOk) {
     Report(path, Cause(status));
     return false;
   }
   char head[8] = {};
   image->copy(head, sizeof head);
-  if (plugin.is_supported(head, 0) != 0) {
+  if (plugin.is_supported(head, 0) != kPngcOk) {
     Report(path, "not a PNG file");
     return false;
   }
@@ -163,12 +58,8 @@ bool ReadComment(const CliPlugin& plugin, const std::string& path, const std::st
   const std::int32_t result = plugin.get_comment(
       0, Bytes(image), static_cast<std::int32_t>(image.size()), &comment_block.handle,
       &summary_block.handle);
-  if (result == -4) {
-    Report(path, "out of memory");
-    return false;
-  }
-  if (result != 0) {
-    Report(path, "cannot read (plug-in result " + std::to_string(result) + ")");
+  if (result != kPngcOk) {
+    Report(path, PngcResultText(result));
     return false;
   }
   try {
@@ -184,105 +75,26 @@ bool ReadComment(const CliPlugin& plugin, const std::string& path, const std::st
   return true;
 }
 
-// The name handed to WriteComment. On Windows a full path, as a graphical
-// host passes: Wine's ReplaceFileA fails (ERROR_DIRECTORY) on a bare file
-// name without a folder, so "photo.png" could not be rewritten in place.
-std::string PathForPlugin(const std::string& target) {
-#ifdef _WIN32
-  const DWORD length = GetFullPathNameA(target.c_str(), 0, nullptr, nullptr);
-  if (length == 0) return target;
-  std::string full(length, '\0');
-  const DWORD used = GetFullPathNameA(target.c_str(), length, &full[0], nullptr);
-  if (used == 0 || used >= length) return target;
-  full.resize(used);
-  return full;
-#else
-  return target;
-#endif
-}
-
-// The folder a save of `target` creates its new file in: that of the file a
-// symbolic link names.
-std::string FolderOf(const std::string& target) {
-  std::string path = target;
-#ifndef _WIN32
-  struct stat link {};
-  char* resolved = lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)
-                       ? realpath(target.c_str(), nullptr)
-                       : nullptr;
-  if (resolved != nullptr) {
-    path = resolved;
-    std::free(resolved);
-  }
-#endif
-  const std::size_t slash = path.find_last_of(kSeparators);
-  return slash == std::string::npos ? "." : slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-// Whether a new file can be made in `folder`, by making one (removed at
-// once): only that answers for every system, user and file system alike.
-bool CanCreateIn(const std::string& folder) {
-  const std::string probe = folder + "/.pngc-probe-" + std::to_string(ProcessId()) + ".tmp";
-#ifdef _WIN32
-  const HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS;
-  CloseHandle(file);
-#else
-  const int file = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (file < 0) return errno == EEXIST;
-  close(file);
-  unlink(probe.c_str());
-#endif
-  return true;
-}
-
-// Whether this process may write `path` itself, asked as the plug-in asks:
-// by opening it for writing (which changes nothing). A read-only file is
-// refused even to root.
-bool CanWrite(const std::string& path) {
-#ifdef _WIN32
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info{};
-  const bool writable =
-      GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
-  CloseHandle(file);
-  return writable;
-#else
-  struct stat info {};
-  const int file = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (file < 0) return false;
-  const bool writable = fstat(file, &info) == 0 && (info.st_mode & 0222) != 0;
-  close(file);
-  return writable;
-#endif
-}
-
 // Why a save of the existing `target` is bound to fail, or "" when it may
 // succeed.
 std::string WhyNotWritable(const std::string& target) {
-  if (!CanWrite(target)) return "is read-only or not writable by you";
-  const std::string folder = FolderOf(target);
-  if (!CanCreateIn(folder)) return "cannot create a file in " + folder;
+  if (!hostos::CanWrite(target)) return "is read-only or not writable by you";
+  const std::string folder = hostos::FolderOf(target);
+  if (!hostos::CanCreateIn(folder)) return "cannot create a file in " + folder;
   return "";
 }
 
 bool WriteText(const CliPlugin& plugin, const std::string& target, const std::string& image,
                const std::string& text) {
   const std::int32_t result = plugin.write_comment(
-      0, PathForPlugin(target).c_str(), Bytes(image), static_cast<std::int32_t>(image.size()),
+      0, target.c_str(), Bytes(image), static_cast<std::int32_t>(image.size()),
       text.data(), static_cast<std::int32_t>(text.size()));
-  if (result == 0) return true;
-  if (result == -5) {
-    const std::string folder = FolderOf(target);
-    Report(target, CanCreateIn(folder) ? "could not be written, file left unchanged"
-                                       : "cannot create a file in " + folder + ", file left unchanged");
-  } else if (result == -4) {
-    Report(target, "out of memory");
+  if (result == kPngcOk) return true;
+  const std::string folder = hostos::FolderOf(target);
+  if (result == kPngcNotSaved && !hostos::CanCreateIn(folder)) {
+    Report(target, "cannot create a file in " + folder + ", file left unchanged");
   } else {
-    Report(target, "could not be written (plug-in result " + std::to_string(result) + ")");
+    Report(target, PngcResultText(result));
   }
   return false;
 }
@@ -297,86 +109,6 @@ std::string WithPlatformLineEnds(const std::string& text) {
     lines += text[i];
   }
   return lines;
-}
-
-// A temporary file for the editor, removed however the edit ends.
-class TempFile {
- public:
-  TempFile() = default;
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (!path_.empty() && !keep_) std::remove(path_.c_str());
-  }
-  const std::string& path() const { return path_; }
-  // Leaves the file in place when this object goes.
-  void Keep() { keep_ = true; }
-
-  bool Create(const std::string& bytes) {
-#ifdef _WIN32
-    char folder[MAX_PATH + 1] = {};
-    char name[MAX_PATH] = {};
-    const DWORD length = GetTempPathA(sizeof folder, folder);
-    if (length == 0 || length > MAX_PATH || GetTempFileNameA(folder, "pgc", 0, name) == 0) {
-      return false;
-    }
-    path_ = name;
-    std::FILE* out = std::fopen(name, "wb");
-#else
-    const char* folder = std::getenv("TMPDIR");
-    std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
-                       "/pngcomment-XXXXXX.txt";
-    // Created exclusively and readable by its owner only: the text is private.
-    const int descriptor = mkstemps(&name[0], 4);
-    if (descriptor < 0) return false;
-    path_ = name;
-    std::FILE* out = fdopen(descriptor, "wb");
-    if (out == nullptr) close(descriptor);
-#endif
-    if (out == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    return std::fclose(out) == 0 && written;
-  }
-
- private:
-  std::string path_;
-  bool keep_ = false;
-};
-
-std::string EditorCommand() {
-  for (const char* variable : {"VISUAL", "EDITOR"}) {
-    const char* value = std::getenv(variable);
-    if (value != nullptr && *value != '\0') return value;
-  }
-#ifdef _WIN32
-  return "notepad";  // Windows has no vi
-#else
-  return "vi";
-#endif
-}
-
-// Runs the editor on `path` through the shell, so that a value with its own
-// arguments ("code --wait") works. An empty result means success.
-std::string RunEditor(const std::string& editor, const std::string& path) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-#ifdef _WIN32
-  // cmd /c strips the outer pair of quotes, keeping quoted paths inside.
-  const std::string command = "\"" + editor + " \"" + path + "\"\"";
-  const int status = std::system(command.c_str());
-  if (status == -1) return "cannot start the editor";
-  if (status != 0) return "the editor exited with status " + std::to_string(status);
-#else
-  std::string quoted = "'";
-  for (const char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  const int status = std::system((editor + " " + quoted + "'").c_str());
-  if (status == -1) return "cannot start the editor";
-  if (WIFSIGNALED(status)) return "the editor was ended by signal " + std::to_string(WTERMSIG(status));
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return "the editor exited with status " + std::to_string(WEXITSTATUS(status));
-  }
-#endif
-  return "";
 }
 
 bool TooLargeText(const std::string& name, const std::string& text) {
@@ -396,23 +128,25 @@ int Finish(int status) {
 }  // namespace
 
 CliPlugin::CliPlugin() {
-  std::string path = LibraryBesideProgram();
+  // The library beside this program: a host keeps its plug-ins in its own
+  // folder, and the current directory must not decide which code runs.
+  const std::string folder = hostos::ProgramFolder();
+  const std::string path = folder.empty() ? "" : folder + hostos::kLibraryName;
   if (!path.empty()) library_.reset(new PluginLibrary(path.c_str()));
   if (library_ == nullptr || !library_->loaded()) {
     // Installed apart from the program: the system's search decides.
-    library_.reset(new PluginLibrary(kLibraryName));
+    library_.reset(new PluginLibrary(hostos::kLibraryName));
   }
   if (!library_->loaded()) {
     std::fprintf(stderr, "pngcomment: cannot load the plug-in %s\n",
-                 path.empty() ? kLibraryName : path.c_str());
+                 path.empty() ? hostos::kLibraryName : path.c_str());
     return;
   }
   get_info = library_->Get<GetPluginInfoFn>("GetPluginInfo");
-  configure = library_->Get<ConfigurationDlgFn>("ConfigurationDlg");
   is_supported = library_->Get<IsSupportedFn>("IsSupported");
   get_comment = library_->Get<GetCommentFn>("GetComment");
   write_comment = library_->Get<WriteCommentFn>("WriteComment");
-  ok_ = get_info != nullptr && configure != nullptr && is_supported != nullptr &&
+  ok_ = get_info != nullptr && is_supported != nullptr &&
         get_comment != nullptr && write_comment != nullptr;
   if (!ok_) {
     std::fprintf(stderr, "pngcomment: %s is not a pngcomment plug-in\n", library_->Path().c_str());
@@ -453,9 +187,7 @@ int RunGet(const CliPlugin& plugin, const std::string& file) {
   if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
     return kExitFailed;
   }
-#ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);  // the CR LF as the plug-in gives it
-#endif
+  hostos::SetBinary(stdout);  // the CR LF as the plug-in gives it
   std::fwrite(comment.data(), 1, comment.size(), stdout);
   return Finish(kExitOk);
 }
@@ -468,15 +200,13 @@ int RunSet(const CliPlugin& plugin, const std::string& file, const std::string& 
   const std::string text_name = from_stdin ? "standard input" : text_file;
   ReadStatus status;
   if (from_stdin) {
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);  // CR LF and any 0x1A pass as they are
-    if (_isatty(_fileno(stdin))) std::fputs("pngcomment: type the text, then Ctrl-Z\n", stderr);
-#else
-    if (isatty(fileno(stdin))) std::fputs("pngcomment: type the text, then Ctrl-D\n", stderr);
-#endif
-    status = ReadStream(stdin, &text);
+    hostos::SetBinary(stdin);  // CR LF and any 0x1A pass as they are
+    if (hostos::IsTerminal(stdin)) {
+      std::fprintf(stderr, "pngcomment: type the text, then %s\n", hostos::kEndOfInputKey);
+    }
+    status = hostos::ReadStream(stdin, &text);
   } else {
-    status = ReadFile(text_file, &text);
+    status = hostos::ReadFile(text_file, &text);
   }
   if (status != ReadStatus::kOk) {
     Report(text_name, Cause(status));
@@ -500,18 +230,18 @@ int RunEdit(const CliPlugin& plugin, const std::string& file) {
     Report(file, why + ", not opened for editing");
     return kExitFailed;
   }
-  TempFile temp;
+  hostos::TempTextFile temp;
   if (!temp.Create(comment)) {
     Report(file, "cannot create a temporary file for the text");
     return kExitFailed;
   }
-  const std::string failure = RunEditor(EditorCommand(), temp.path());
+  const std::string failure = hostos::RunEditor(hostos::EditorCommand(), temp.path());
   if (!failure.empty()) {
     Report(file, failure + ", nothing written");
     return kExitFailed;
   }
   std::string edited;
-  const ReadStatus status = ReadFile(temp.path(), &edited);
+  const ReadStatus status = hostos::ReadFile(temp.path(), &edited);
   if (status != ReadStatus::kOk) {
     Report(temp.path(), Cause(status));
     return kExitFailed;
@@ -527,7 +257,7 @@ int RunEdit(const CliPlugin& plugin, const std::string& file) {
   // another program changed the file meanwhile, writing would undo that
   // change. The edited text is kept for the user instead.
   std::string now;
-  if (ReadFile(file, &now) != ReadStatus::kOk || now != image) {
+  if (hostos::ReadFile(file, &now) != ReadStatus::kOk || now != image) {
     temp.Keep();
     Report(file, "changed by another program during the edit, nothing written; the edited text is in " +
                      temp.path());

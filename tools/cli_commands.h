@@ -24,7 +24,6 @@ class CliPlugin {
   const PluginLibrary& library() const { return *library_; }
 
   GetPluginInfoFn get_info = nullptr;
-  ConfigurationDlgFn configure = nullptr;
   IsSupportedFn is_supported = nullptr;
   GetCommentFn get_comment = nullptr;
   WriteCommentFn write_comment = nullptr;

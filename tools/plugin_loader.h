@@ -7,23 +7,16 @@
 #include <cstdint>
 #include <string>
 
-#ifdef _WIN32
-#define HOST_CALL __stdcall
-#else
-#define HOST_CALL
-#endif
+#include "plugin/pngcomment.h"
 
-// The exports as a host declares them: every argument and result 32 bits on
-// Windows, the standard calling convention.
-using GetPluginInfoFn = std::int32_t(HOST_CALL*)(std::int32_t index, char* buffer,
-                                                 std::int32_t length);
-using ConfigurationDlgFn = std::int32_t(HOST_CALL*)(void* window, std::int32_t request);
-using IsSupportedFn = std::int32_t(HOST_CALL*)(const char* data, std::uintptr_t unused);
-using GetCommentFn = std::int32_t(HOST_CALL*)(std::uintptr_t unused, const std::uint8_t* image,
-                                              std::int32_t size, void** comment, void** summary);
-using WriteCommentFn = std::int32_t(HOST_CALL*)(std::uintptr_t unused, const char* file_name,
-                                                const std::uint8_t* image, std::int32_t size,
-                                                const char* comment, std::int32_t length);
+// The exports as a host calls them, taken from their declarations, so that
+// the compiler checks every call against the exports, calling convention
+// included.
+using GetPluginInfoFn = decltype(&::GetPluginInfo);
+using ConfigurationDlgFn = decltype(&::ConfigurationDlg);
+using IsSupportedFn = decltype(&::IsSupported);
+using GetCommentFn = decltype(&::GetComment);
+using WriteCommentFn = decltype(&::WriteComment);
 
 class PluginLibrary {
  public:
@@ -56,10 +49,10 @@ class PluginLibrary {
 
  private:
   void* handle_ = nullptr;
-  void* (HOST_CALL* local_lock_)(void*) = nullptr;
-  int (HOST_CALL* local_unlock_)(void*) = nullptr;
-  void* (HOST_CALL* local_free_)(void*) = nullptr;
-  std::size_t (HOST_CALL* local_size_)(void*) = nullptr;
+  void* (WINAPI* local_lock_)(void*) = nullptr;
+  int (WINAPI* local_unlock_)(void*) = nullptr;
+  void* (WINAPI* local_free_)(void*) = nullptr;
+  std::size_t (WINAPI* local_size_)(void*) = nullptr;
 };
 
 #endif

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/chunk_walk.h"
+#include "png/chunk.h"
 #include "stream/memory_error.h"
 #include "writer/comment_parser.h"
 #include "writer/old_text_chunks.h"
@@ -99,16 +99,8 @@ void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStrea
   InsertAt(output, after_ihdr, *chunks);
 }
 
-std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
-                          const char* comment, std::int32_t length) {
-  // What is not a PNG is never written over a file: a host that passes a
-  // wrong size or pointer would otherwise replace the user's image with a
-  // few stray bytes, or with nothing.
-  if (file_name == nullptr || image == nullptr || size < kPngSignatureSize ||
-      std::memcmp(image, kPngSignature, kPngSignatureSize) != 0 || length < 0 ||
-      (comment == nullptr && length > 0)) {
-    return kWriteBadArgument;
-  }
+bool WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
+                      const char* comment, std::int32_t length) {
   // The file name and the text are copied before any window message can
   // run (zTXt sections pump them); the image is read before that too, into
   // the new file itself. The host's buffers are not read afterwards.
@@ -129,7 +121,7 @@ std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, 
   const std::int64_t room = std::int64_t{size} + guess;
   output->Reserve(static_cast<std::int32_t>(std::min(room, kMaxFileSize)));
   RewriteChunks(image, size, text.get(), *output);
-  return output->SaveToFile(name.c_str()) >= 0 ? kWriteOk : kWriteNotSaved;
+  return output->SaveToFile(name.c_str()) >= 0;
 }
 
 }  // namespace pngc

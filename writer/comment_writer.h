@@ -9,16 +9,6 @@
 
 namespace pngc {
 
-// Results of WriteCommentFile.
-enum WriteResult : std::int32_t {
-  kWriteOk = 0,            // the new file is in place
-  kWriteBadArgument = -4,  // a null file name, an image that is not a PNG (null,
-                           // under 8 bytes, no signature), a negative comment
-                           // length or a null comment with a positive one:
-                           // nothing is written
-  kWriteNotSaved = -5,     // the file could not be written; it is exactly as it was
-};
-
 // Builds the new file in `output` from the `size` bytes at `image`: the
 // signature and every chunk but tEXt and zTXt copied byte for byte, the
 // chunks parsed from `comment` (text and two zero bytes; null for none)
@@ -32,13 +22,15 @@ enum WriteResult : std::int32_t {
 void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStream* comment,
                    TBitMemoryStream& output);
 
-// The work of the WriteComment export: rewrites the `size` bytes at `image`
-// with the `length` bytes of comment text at `comment` (none when `length`
-// is 0) and puts the result in the file `file_name`. Raises
-// EMemoryError (or std::bad_alloc) when memory runs out; the file is then
-// not touched.
-std::int32_t WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
-                          const char* comment, std::int32_t length);
+// The work of the WriteComment export, whose arguments it has checked: a
+// PNG of `size` bytes at `image` (8 or more, starting with the signature),
+// `length` (0 or more) bytes of comment text at `comment` (none when
+// `length` is 0). Rewrites the image with the text and puts the result in
+// the file `file_name`: true when the new file is in place, false when it
+// could not be written (it is then exactly as it was). Raises EMemoryError
+// (or std::bad_alloc) when memory runs out; the file is then not touched.
+bool WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
+                      const char* comment, std::int32_t length);
 
 }  // namespace pngc
 

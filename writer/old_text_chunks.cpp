@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "reader/chunk_walk.h"
+#include "png/chunk.h"
 #include "reader/text_rendering.h"
 #include "stream/memory_error.h"
 #include "writer/comment_parser.h"

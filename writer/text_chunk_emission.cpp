@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "stream/big_endian.h"
+#include "png/chunk.h"
 #include "stream/zlib_codec.h"
 
 namespace pngc {
@@ -35,18 +35,7 @@ void CompressSection(TBitMemoryStream& section, const std::string& keyword) {
 void WriteTextChunk(TBitMemoryStream& output, TBitMemoryStream& section, const char* chunk_type,
                     const std::string& keyword) {
   if (std::strncmp(chunk_type, "zTXt", 4) == 0) CompressSection(section, keyword);
-  const std::int32_t size = section.GetSize();
-  const auto* type = reinterpret_cast<const Bytef*>(chunk_type);
-  uLong crc = crc32(0, Z_NULL, 0);
-  WriteBE32(output, static_cast<std::uint32_t>(size));
-  output.WriteBuffer(type, 4);
-  crc = crc32(crc, type, 4);
-  if (size > 0) {
-    section.Seek(0, kFromBeginning);
-    output.CopyFrom(section, size);
-    crc = crc32(crc, section.GetMemory(), static_cast<uInt>(size));
-  }
-  WriteBE32(output, static_cast<std::uint32_t>(crc));
+  AppendChunk(output, chunk_type, section.GetMemory(), section.GetSize());
   section.Clear();
 }
 

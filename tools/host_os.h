@@ -1,0 +1,82 @@
+// The command-line host's one seam around the operating system, apart from
+// the plug-in's own: files and standard streams, the editor, the program's
+// folder. host_os_posix.cpp and host_os_windows.cpp carry it out.
+#ifndef PNGCOMMENT_TOOLS_HOST_OS_H
+#define PNGCOMMENT_TOOLS_HOST_OS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace hostos {
+
+// The plug-in takes sizes as signed 32-bit counts.
+constexpr std::uint64_t kMaxBytes = 0x7FFFFFFF;
+
+// The plug-in's file name, and this program's folder with its trailing
+// separator ("" when it cannot be told).
+extern const char* const kLibraryName;
+std::string ProgramFolder();
+
+enum class ReadStatus {
+  kOk,
+  kCannotRead,  // missing, a folder, no permission, an I/O error
+  kTooLarge,    // over kMaxBytes
+  kNoMemory,
+};
+
+// Reads a stream whole. A regular file's size is checked before any byte is
+// read, so that a file the plug-in cannot take is never loaded.
+ReadStatus ReadStream(std::FILE* in, std::string* bytes);
+ReadStatus ReadFile(const std::string& path, std::string* bytes);
+
+// Standard input and output pass bytes as they are (Windows would turn LF
+// into CR LF and stop at Ctrl-Z in text mode).
+void SetBinary(std::FILE* stream);
+bool IsTerminal(std::FILE* stream);
+// The key that ends typed input ("Ctrl-D", "Ctrl-Z").
+extern const char* const kEndOfInputKey;
+
+// A temporary file for the editor, private to the user, removed when this
+// object goes unless kept.
+class TempTextFile {
+ public:
+  TempTextFile() = default;
+  TempTextFile(const TempTextFile&) = delete;
+  TempTextFile& operator=(const TempTextFile&) = delete;
+  ~TempTextFile();
+  bool Create(const std::string& bytes);
+  const std::string& path() const { return path_; }
+  void Keep() { keep_ = true; }
+
+ private:
+  std::string path_;
+  bool keep_ = false;
+};
+
+// $VISUAL, $EDITOR, or the system's own editor.
+std::string EditorCommand();
+// Runs `editor` on `path` through the shell, so that a value with its own
+// arguments ("code --wait") works. "" on success, else why it failed.
+std::string RunEditor(const std::string& editor, const std::string& path);
+
+// The folder in which a save of `target` creates its new file: that of the
+// file a symbolic link names.
+std::string FolderOf(const std::string& target);
+// Whether a new file can be made in `folder`, found out by making one (and
+// removing it at once): only that answers for every system, user and file
+// system alike.
+bool CanCreateIn(const std::string& folder);
+// Whether this process may write the file itself, asked as the plug-in asks:
+// by opening it for writing, which changes nothing. A read-only file is not
+// writable, even to an administrator.
+bool CanWrite(const std::string& path);
+
+// For host_os.cpp, from each system's file: the size of a regular file,
+// and whether the stream is a folder; the system's own editor.
+bool RegularFileSize(std::FILE* in, std::uint64_t* size, bool* folder);
+std::string DefaultEditor();
+
+}  // namespace hostos
+
+#endif
