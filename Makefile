@@ -66,8 +66,7 @@ bench: build
 # timeout or memory blow-up stops here with a failure; the input is kept in
 # build/fuzz/artifacts-*/. AddressSanitizer keeps 16 MiB of freed blocks
 # poisoned (use after free is still caught within an input) rather than
-# 256 MiB: memory is reused instead of faulted in anew, 1.4x the inputs a
-# second.
+# 256 MiB, so that memory is reused instead of faulted in anew.
 FUZZ_SECONDS ?= 300
 FUZZ_BUILD := build/fuzz
 FUZZ_TARGETS := get_comment write_comment parse_comment

@@ -2,7 +2,13 @@
 # library rather than global flags.
 add_library(pngcomment_options INTERFACE)
 target_compile_features(pngcomment_options INTERFACE cxx_std_17)
-target_compile_options(pngcomment_options INTERFACE -Wall -Wextra -Werror)
+target_compile_options(pngcomment_options INTERFACE -Wall -Wextra)
+# Warnings fail the build where the project's presets and CI ask for it, not
+# on every compiler a user may build with.
+option(PNGCOMMENT_WERROR "Treat compiler warnings as errors" OFF)
+if(PNGCOMMENT_WERROR)
+  target_compile_options(pngcomment_options INTERFACE -Werror)
+endif()
 
 if(PNGCOMMENT_SANITIZE AND NOT WIN32)
   set(pngcomment_sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)

@@ -4,12 +4,10 @@
 // host interface; arithmetic on them wraps as 32-bit arithmetic would, and a
 // write whose end would pass 2^31 - 1 is refused.
 //
-// Capacity: 10240 zeroed bytes at construction; a write past the capacity
-// raises it to exactly the new end, and Clear drops it to 0. Behind that
-// observable capacity the storage grows geometrically, so that a long run
-// of appends costs linear time, not one reallocation and copy per append.
-// Every allocation that fails raises EMemoryError and leaves the stream as it
-// was (CopyFrom: both streams).
+// Capacity: 10240 zeroed bytes at construction, raised to exactly the end of
+// a write past it, 0 after Clear; the storage behind it grows geometrically,
+// so appends cost linear time. A failed allocation raises EMemoryError and
+// leaves the stream (for CopyFrom, both) as it was.
 #ifndef PNGCOMMENT_STREAM_MEMORY_STREAM_H
 #define PNGCOMMENT_STREAM_MEMORY_STREAM_H
 
