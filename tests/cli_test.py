@@ -4,7 +4,7 @@ its exit status and the files it leaves behind.
 
 usage: cli_test.py --cli PATH [--wine win32|win64]   (--wine: PATH is run through scripts/wine-run)
 """
-import argparse, os, random, re, resource, stat, subprocess, sys, tempfile, time
+import argparse, json, os, random, re, resource, stat, subprocess, sys, tempfile, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, 'support'))
@@ -81,7 +81,9 @@ def test_help_and_version():
             check('help %s %s' % (command, flag),
                   rc == 0 and out.startswith(b'usage: pngcomment ' + ' '.join(command).encode()), (rc, out[:60], err))
     rc, out, _ = run('set', '--help')
-    check('set help documents the LF convenience', b'no CR LF' in out and b'LF turned into' in out)
+    check('set help documents the safe input', b'byte-order mark' in out and b'becomes CR LF' in out)
+    rc, out, _ = run('help', 'get')
+    check('help COMMAND', rc == 0 and out.startswith(b'usage: pngcomment get'), out[:40])
     rc, out, err = run('--version')
     check('version prints the description', rc == 0 and DESCRIPTION.encode() in out, (rc, out, err))
     check('version names the library or its resource',
@@ -113,12 +115,15 @@ def test_set():
         # CR LF present: a lone LF stays inside its line, so [B] is no header.
         ('CR LF text from a file kept as is', b'[A]\r\nx\n[B]\ny\r\n', False, b'[A]\r\nx\r\n[B]\r\ny\r\n'),
         ('lines before a header', b'free\n', True, b'[Comment]\r\nfree\r\n'),
-        ('empty text removes the chunks', b'', False, b''),
+        ('empty text with --allow-empty removes the chunks', b'', False, b''),
+        ('LF lines appended to CR LF ones are lines', b'[A]\r\nx\r\nmore\n[B]\ny\n', True,
+         b'[A]\r\nx\r\nmore\r\n[B]\r\ny\r\n'),
+        ("Notepad's byte-order mark goes", b'\xef\xbb\xbf[A]\r\nx\r\n', False, b'[A]\r\nx\r\n'),
     ]
     for label, text, from_stdin, shown in cases:
         write('s.png', png(texts=[(b'tEXt', b'Old', b'old')]))
         write('text.txt', text)
-        argv = ['set', 's.png'] + ([] if from_stdin else ['text.txt'])
+        argv = ['set', 's.png'] + ([] if from_stdin else ['text.txt']) + (['--allow-empty'] if not text else [])
         rc, out, err = run(*argv, stdin=text if from_stdin else b'')
         check('set: ' + label, (rc, out, err) == (0, ('s.png: written' + NL).encode(), ''), (rc, out, err))
         check('set then get: ' + label, run('get', 's.png')[1] == shown, run('get', 's.png')[1])
@@ -145,6 +150,7 @@ def test_errors():
     write('e.png', png(texts=[(b'tEXt', b'Keep', b'me')]))
     write('short.png', SIGNATURE[:5])
     write('notes.txt', b'hello\n')
+    write('empty.txt', b'')
     with open('huge.png', 'wb') as f:  # sparse: refused by its size, never read
         f.write(SIGNATURE)
         f.truncate(2 ** 31)
@@ -162,7 +168,15 @@ def test_errors():
         (['info', 'e.png', 'missing.png'], 'missing.png: cannot read', 1),
         ([], 'pngcomment: no command given', 2),
         (['frob'], "pngcomment: unknown command 'frob'", 2),
-        (['get', 'e.png', 'e.png'], 'pngcomment: get: too many arguments', 2),
+        (['edit', 'e.png', 'e.png'], 'pngcomment: edit: too many arguments', 2),
+        (['set', 'e.png', 'notes.txt', '-k', 'A=b'], 'pngcomment: set: a TEXTFILE and -k or --delete exclude each other', 2),
+        (['set', 'e.png', 'notes.txt'] + ['-o'], 'pngcomment: set: -o needs a file name', 2),
+        (['set', 'e.png', 'empty.txt'], "empty.txt: empty text; to remove every text chunk use 'pngcomment clear' (or --allow-empty)", 1),
+        (['set', 'e.png', 'e.png'], 'e.png: is a PNG file, not a comment text; nothing written', 1),
+        (['set', 'e.png', '-k', 'Bad=a\n[x]'], 'e.png: -k Bad: the line "[x]" would start a section of its own; nothing written', 1),
+        (['set', 'e.png', '-k', 'Bad=a\n'], 'e.png: -k Bad: a line feed at the start or end of the text would be lost; nothing written', 1),
+        (['get', '-k', 'Missing', 'e.png'], 'e.png: no section Missing', 1),
+        (['get', '--charset', 'no-such-set', 'e.png'], "pngcomment: unknown character set 'no-such-set'", 1),
         (['set', 'e.png', '-o'], 'pngcomment: set: -o needs a file name', 2),
         (['clear', '-x', 'e.png'], "pngcomment: clear: unknown option '-x'", 2),
         (['clear'], 'pngcomment: clear: no FILE given', 2),
@@ -176,6 +190,146 @@ def test_errors():
     os.chmod('e.png', stat.S_IRUSR | stat.S_IWUSR)
     check('read-only file', (rc, err) == (1, 'e.png: could not be written, file left unchanged\n'), (rc, err))
     check('errors change nothing on disk', read('e.png') == before and sorted(os.listdir('.')) == listing)
+
+
+def text_raw(data):
+    """The raw bytes of each tEXt and zTXt chunk, in order."""
+    return [raw for kind, _, raw in pngbytes.chunks(data) if kind in (b'tEXt', b'zTXt')]
+
+
+def test_keywords():
+    """set -k / --delete edit single keywords; every other section keeps its chunk's bytes."""
+    base = png(texts=[(b'tEXt', b'Title', b'Old'), (b'zTXt', b'Raw profile type exif', b'\nexif\n  12\n'),
+                      (b'tEXt', b'Title', b'Second'), (b'tEXt', b'Author', b'Someone')])
+    profile = text_raw(base)[1]
+    cases = [  # (label, set arguments, stdin, get afterwards)
+        ('one keyword in place, its other sections go', ['-k', 'Title=Sunset'], b'',
+         b'[Title]\r\nSunset\r\n<Raw profile type exif>\r\n\r\nexif\r\n  12\r\n\r\n[Author]\r\nSomeone\r\n'),
+        ('a new keyword goes last, --compressed makes zTXt', ['-k', 'New=a\n\nb', '--compressed'], b'',
+         b'[Title]\r\nOld\r\n<Raw profile type exif>\r\n\r\nexif\r\n  12\r\n\r\n[Title]\r\nSecond\r\n'
+         b'[Author]\r\nSomeone\r\n<New>\r\na\r\n\r\nb\r\n'),
+        ('from standard input, with deletions', ['-k', 'Author', '-', '--delete', 'Title'], b'Me\n',
+         b'<Raw profile type exif>\r\n\r\nexif\r\n  12\r\n\r\n[Author]\r\nMe\r\n'),
+    ]
+    for label, argv, stdin, shown in cases:
+        write('k.png', base)
+        rc, out, err = run('set', 'k.png', *argv, stdin=stdin)
+        check('set -k: ' + label, (rc, out) == (0, ('k.png: written' + NL).encode()), (rc, out, err))
+        check('set -k: %s, result' % label, run('get', 'k.png')[1] == shown, run('get', 'k.png')[1])
+        check('set -k: %s, the profile keeps its bytes' % label, profile in text_raw(read('k.png')))
+    rc, out, err = run('get', '-k', 'Title', 'k.png')
+    write('k.png', base)
+    rc, out, err = run('get', '-k', 'Title', '-k', 'Author', 'k.png')
+    check('get -k prints the texts alone', (rc, out) == (0, ('Old' + NL + 'Second' + NL + 'Someone' + NL).encode()),
+          (rc, out, err))
+
+
+def test_streams_and_json():
+    """Several files, standard input and output, and --json beside exiftool's."""
+    write('a.png', png(7, 5, [(b'tEXt', b'Title', b'A'), (b'zTXt', b'Note', b'x\ny')]))
+    write('b.png', png(2, 9, [(b'tEXt', b'Caf\xe9', b'cr\xe8me')]))
+    rc, out, err = run('get', 'a.png', 'b.png')
+    check('get of several files marks each', rc == 0 and out == (
+        '==> a.png <==' + NL).encode() + b'[Title]\r\nA\r\n<Note>\r\nx\r\ny\r\n' +
+        (NL + '==> b.png <==' + NL).encode() + b'[Caf\xe9]\r\ncr\xe8me\r\n', (rc, out, err))
+    rc, out, err = run('get', '-', stdin=read('b.png'))
+    check('get - reads standard input', (rc, out) == (0, b'[Caf\xe9]\r\ncr\xe8me\r\n'), (rc, out, err))
+    rc, out, err = run('set', 'a.png', '-k', 'Title=B', '-o', '-')
+    check('set -o - writes standard output', rc == 0 and out[:8] == SIGNATURE and
+          [t for t in text_raw(out)] == [pngbytes.text(b'Title', b'B')] + text_raw(read('a.png'))[1:], (rc, err))
+    rc, out, err = run('clear', 'a.png', '-o', '-')
+    check('clear -o - writes standard output', rc == 0 and text_raw(out) == [] and out[:8] == SIGNATURE, (rc, err))
+    rc, out, err = run('info', '--json', 'a.png', 'b.png', 'missing.png')
+    records = json.loads(out)
+    check('--json: one record per file, an error for a missing one', rc == 1 and
+          [r['SourceFile'] for r in records] == ['a.png', 'b.png', 'missing.png'] and 'Error' in records[2], out)
+    check('--json: texts in file order, decoded as Latin-1', records[0]['Texts'] == [
+        {'keyword': 'Title', 'type': 'tEXt', 'text': 'A'}, {'keyword': 'Note', 'type': 'zTXt', 'text': 'x\ny'}] and
+          records[1]['Texts'] == [{'keyword': 'Caf\xe9', 'type': 'tEXt', 'text': 'cr\xe8me'}], records)
+    exif = subprocess.run(['exiftool', '-j', '-n', 'a.png', 'b.png'], capture_output=True).stdout
+    for ours, theirs in zip(records, json.loads(exif)):
+        for tag in ('SourceFile', 'ImageWidth', 'ImageHeight', 'BitDepth', 'ColorType', 'FileSize'):
+            want = theirs[tag] if tag != 'ColorType' else {2: 'True Color'}[theirs[tag]]
+            check('--json %s as exiftool -json has it' % tag, ours[tag] == want, (ours[tag], theirs[tag]))
+        check('--json texts as exiftool reads them', all(
+            theirs.get(re.sub(r'[^A-Za-z0-9_]', '', t['keyword'])) == t['text'] for t in ours['Texts']), (ours, theirs))
+    rc, out, err = run('get', '--json', '-k', 'Note', 'a.png')
+    check('get --json -k', json.loads(out)[0]['Texts'] == [{'keyword': 'Note', 'type': 'zTXt', 'text': 'x\ny'}], out)
+
+
+def test_charsets_times_and_itxt():
+    latin = png(texts=[(b'tEXt', b'Title', b'Gr\xfc\xdfe')])
+    write('l.png', latin)
+    if WINE:  # the terminal's set is the system's code page (1252 here)
+        cases = [(['get', '--charset', 'latin1', 'l.png'], 0, b'[Title]\r\nGr\xfc\xdfe\r\n', ''),
+                 (['get', '--charset', 'shift_jis', 's.png'], 1, b'', 'line 2 holds a character')]
+        write('s.png', png(texts=[(b'tEXt', b'K', '\u65e5\u672c'.encode('shift_jis'))]))
+    else:
+        cases = [(['get', '--charset', 'latin1', 'l.png'], 0, '[Title]\r\nGr\xfc\xdfe\r\n'.encode(), ''),
+                 (['get', '--charset', 'latin1', '-k', 'Title', 'l.png'], 0, 'Gr\xfc\xdfe\n'.encode(), ''),
+                 (['set', 'l.png', '--charset', 'latin1', '-k', 'Title=Caf\xe9'], 0, b'l.png: written\n', ''),
+                 (['set', 'l.png', '--charset', 'latin1', '-k', 'Title=ok\n\u0436'], 1, b'',
+                  'line 2 holds a character that cannot be converted')]
+    for argv, status, out_want, err_want in cases:
+        rc, out, err = run(*argv, env={'LC_ALL': 'C.UTF-8'})
+        check('--charset %s' % argv, rc == status and out == out_want and err_want in err, (rc, out, err))
+    if not WINE:
+        check('--charset: stored as Latin-1', b'Title\0Caf\xe9' in read('l.png'))
+        check('--charset: a refusal writes nothing', read('l.png') != latin and b'\xd0' not in read('l.png'))
+    # -P keeps the modification time; clear leaves a file without text alone.
+    for argv in (['set', 't.png', '-k', 'A=b', '-P'], ['clear', '-P', 't.png']):
+        write('t.png', png(texts=[(b'tEXt', b'A', b'a')]))
+        os.utime('t.png', (1000000000, 1000000000))
+        rc, out, err = run(*argv)
+        check('-P keeps the time: %s' % argv[0], rc == 0 and os.stat('t.png').st_mtime == 1000000000, (rc, err))
+    write('plain.png', png())
+    os.utime('plain.png', (1000000000, 1000000000))
+    rc, out, err = run('clear', 'plain.png')
+    check('clear of a file without text writes nothing', (rc, out) == (
+        0, ('plain.png: no text chunks, nothing written' + NL).encode()) and
+          os.stat('plain.png').st_mtime == 1000000000, (rc, out, err))
+    # iTXt: kept, not shown, said once; read-only in --json.
+    itxt = pngbytes.chunk(b'iTXt', b'Title\0\0\0fr\0Titre\0Caf\xc3\xa9')
+    write('i.png', png(texts=[(b'tEXt', b'A', b'a')])[:-12] + itxt + IEND)
+    rc, out, err = run('set', 'i.png', '-k', 'A=b')
+    check('iTXt: said once, kept', rc == 0 and err == 'i.png: 1 iTXt chunk (international text) kept unchanged, not shown\n'
+          and itxt in read('i.png'), (rc, err))
+    rc, out, err = run('get', '--json', 'i.png')
+    check('iTXt in --json', json.loads(out)[0].get('InternationalTexts') == [
+        {'keyword': 'Title', 'language': 'fr', 'translatedKeyword': 'Titre', 'text': 'Caf\xe9', 'readOnly': True}], out)
+
+
+def test_peers_read_keyword_edits():
+    """After set -k on files that exiftool, ImageMagick and Pillow made, each reads the new value and the others."""
+    from PIL import Image
+    from PIL.PngImagePlugin import PngInfo
+    Image.new('RGB', (4, 4), (10, 20, 30)).save('base.png')
+    info = PngInfo()
+    info.add_text('Title', 'Old')
+    info.add_text('Author', 'Someone')
+    info.add_text('Description', 'line one\nline two', zip=True)
+    Image.open('base.png').save('pil.png', pnginfo=info)
+    made = [
+        subprocess.run(['exiftool', '-q', '-PNG:Title=Old', '-PNG:Author=Someone', '-o', 'exif.png', 'base.png']),
+        subprocess.run(['convert-im6.q16', 'base.png', '-set', 'Title', 'Old', '-set', 'Author', 'Someone', 'im.png']),
+    ]
+    check('peers made their files', all(p.returncode == 0 for p in made))
+    for name in ('pil.png', 'exif.png', 'im.png'):
+        rc, out, err = run('set', name, '-k', 'Title=New title', '-k', 'Added=yes')
+        check('set -k on %s' % name, rc == 0, (rc, err))
+        with Image.open(name) as image:
+            image.load()
+            texts = dict(image.text)
+        check('Pillow reads %s' % name, texts.get('Title') == 'New title' and texts.get('Author') == 'Someone' and
+              texts.get('Added') == 'yes', texts)
+        tags = json.loads(subprocess.run(['exiftool', '-j', name], capture_output=True).stdout)[0]
+        check('exiftool reads %s' % name, (tags.get('Title'), tags.get('Author'), tags.get('Added')) ==
+              ('New title', 'Someone', 'yes'), tags)
+        shown = subprocess.run(['identify', '-format', '%[Title]|%[Author]|%[Added]', name], capture_output=True)
+        check('ImageMagick reads %s' % name, shown.stdout == b'New title|Someone|yes', shown)
+    with Image.open('pil.png') as image:
+        image.load()
+        check('Pillow keeps the untouched zTXt', image.text.get('Description') == 'line one\nline two')
 
 
 def is_old_or_new(data, old, new):
@@ -220,7 +374,7 @@ def test_saving():
 
 def test_saving_natively():
     # Past a file size limit the write fails and is reported: no signal.
-    write('limit.png', big_png(1))
+    write('limit.png', big_png(1, [(b'tEXt', b'K', b'v')]))
     before = read('limit.png')
     limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -331,7 +485,8 @@ def test_edit():
 with tempfile.TemporaryDirectory() as folder:
     os.chdir(folder)
     for test in (test_help_and_version, test_info_and_get, test_set, test_clear, test_errors, test_edit,
-                 test_saving):
+                 test_saving, test_keywords, test_streams_and_json, test_charsets_times_and_itxt,
+                 test_peers_read_keyword_edits):
         count = len(failures)
         test()
         print('%s %s' % ('ok  ' if len(failures) == count else 'FAIL', test.__name__))

@@ -1,16 +1,25 @@
 #include "tools/cli_commands.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <new>
 
+#include "tools/comment_sections.h"
 #include "tools/host_os.h"
+#include "tools/international_text.h"
+#include "tools/json_text.h"
 #include "tools/version_info.h"
 
 namespace {
 
 using hostos::kMaxBytes;
 using hostos::ReadStatus;
+
+// What --json decodes texts with when no --charset is given: the PNG
+// standard's, which maps every byte.
+constexpr const char* kPngCharset = "ISO-8859-1";
+constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
 
 void Report(const std::string& name, const std::string& cause) {
   std::fprintf(stderr, "%s: %s\n", name.c_str(), cause.c_str());
@@ -24,18 +33,27 @@ const char* Cause(ReadStatus status) {
   }
 }
 
-// Reads FILE and asks the plug-in whether it takes it. Fewer than eight
-// bytes are padded with zeros, as IsSupported reads exactly eight.
+std::string NameOf(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+// Reads FILE ("-": standard input) and asks the plug-in whether it takes
+// it. Fewer than eight bytes are padded with zeros, as IsSupported reads
+// exactly eight.
 bool LoadPng(const CliPlugin& plugin, const std::string& path, std::string* image) {
-  const ReadStatus status = hostos::ReadFile(path, image);
+  ReadStatus status;
+  if (path == "-") {
+    hostos::SetBinary(stdin);
+    status = hostos::ReadStream(stdin, image);
+  } else {
+    status = hostos::ReadFile(path, image);
+  }
   if (status != ReadStatus::kOk) {
-    Report(path, Cause(status));
+    Report(NameOf(path), Cause(status));
     return false;
   }
   char head[8] = {};
   image->copy(head, sizeof head);
   if (plugin.is_supported(head, 0) != kPngcOk) {
-    Report(path, "not a PNG file");
+    Report(NameOf(path), "not a PNG file");
     return false;
   }
   return true;
@@ -48,31 +66,36 @@ struct LocalBlock {
   ~LocalBlock() { library.FreeLocalBlock(handle); }
 };
 
-const std::uint8_t* Bytes(const std::string& image) {
-  return reinterpret_cast<const std::uint8_t*>(image.data());
-}
+const std::uint8_t* Bytes(const std::string& image) { return reinterpret_cast<const std::uint8_t*>(image.data()); }
 
-bool ReadComment(const CliPlugin& plugin, const std::string& path, const std::string& image,
-                 std::string* comment, std::string* summary) {
+bool ReadComment(const CliPlugin& plugin, const std::string& path, const std::string& image, std::string* comment,
+                 std::string* summary) {
   LocalBlock comment_block{plugin.library()}, summary_block{plugin.library()};
-  const std::int32_t result = plugin.get_comment(
-      0, Bytes(image), static_cast<std::int32_t>(image.size()), &comment_block.handle,
-      &summary_block.handle);
+  const std::int32_t result = plugin.get_comment(0, Bytes(image), static_cast<std::int32_t>(image.size()),
+                                                 &comment_block.handle, &summary_block.handle);
   if (result != kPngcOk) {
-    Report(path, PngcResultText(result));
+    Report(NameOf(path), PngcResultText(result));
     return false;
   }
   try {
     *summary = plugin.library().LocalBlockBytes(summary_block.handle);
     // The text is a C string, as a host reads it; the block may be larger.
     *comment = plugin.library().LocalBlockBytes(comment_block.handle);
-    comment->resize(comment->find('\0') == std::string::npos ? comment->size()
-                                                               : comment->find('\0'));
+    comment->resize(comment->find('\0') == std::string::npos ? comment->size() : comment->find('\0'));
   } catch (const std::bad_alloc&) {
-    Report(path, "out of memory");
+    Report(NameOf(path), "out of memory");
     return false;
   }
   return true;
+}
+
+// Says, once per file, that its iTXt chunks are there: the plug-in keeps
+// them as they are and does not show them.
+void NoteInternationalTexts(const std::string& path, const std::string& image) {
+  const std::size_t count = ReadInternationalTexts(Bytes(image), image.size()).size();
+  if (count == 0) return;
+  std::fprintf(stderr, "%s: %zu iTXt chunk%s (international text) kept unchanged, not shown\n",
+               NameOf(path).c_str(), count, count == 1 ? "" : "s");
 }
 
 // Why a save of the existing `target` is bound to fail, or "" when it may
@@ -84,31 +107,66 @@ std::string WhyNotWritable(const std::string& target) {
   return "";
 }
 
+// Writes `image` with `text` to `target` ("-": standard output, through a
+// temporary file, as the plug-in writes files only). With `time`, the
+// written file gets that modification time.
 bool WriteText(const CliPlugin& plugin, const std::string& target, const std::string& image,
-               const std::string& text) {
-  const std::int32_t result = plugin.write_comment(
-      0, target.c_str(), Bytes(image), static_cast<std::int32_t>(image.size()),
-      text.data(), static_cast<std::int32_t>(text.size()));
-  if (result == kPngcOk) return true;
-  const std::string folder = hostos::FolderOf(target);
-  if (result == kPngcNotSaved && !hostos::CanCreateIn(folder)) {
-    Report(target, "cannot create a file in " + folder + ", file left unchanged");
-  } else {
-    Report(target, PngcResultText(result));
+               const std::string& text, const hostos::FileTime* time = nullptr) {
+  hostos::TempTextFile temporary;
+  if (target == "-" && !temporary.Create("")) {
+    Report("standard output", "cannot create a temporary file");
+    return false;
   }
+  const std::string& file = target == "-" ? temporary.path() : target;
+  const std::int32_t result = plugin.write_comment(0, file.c_str(), Bytes(image), static_cast<std::int32_t>(image.size()),
+                                                   text.data(), static_cast<std::int32_t>(text.size()));
+  if (result != kPngcOk) {
+    const std::string folder = hostos::FolderOf(file);
+    if (result == kPngcNotSaved && !hostos::CanCreateIn(folder)) {
+      Report(target, "cannot create a file in " + folder + ", file left unchanged");
+    } else {
+      Report(target, PngcResultText(result));
+    }
+    return false;
+  }
+  if (time != nullptr && target != "-") hostos::SetModifiedTime(target, *time);
+  if (target != "-") return true;
+  std::string written;
+  if (hostos::ReadFile(file, &written) != ReadStatus::kOk) {
+    Report("standard output", "cannot read the written file back");
+    return false;
+  }
+  hostos::SetBinary(stdout);
+  return std::fwrite(written.data(), 1, written.size(), stdout) == written.size();
+}
+
+// Converts `text` between character sets, or says which line holds the
+// character that cannot be converted.
+bool Convert(const std::string& what, const std::string& from, const std::string& to, const std::string& text,
+             std::string* out) {
+  std::size_t bad = 0;
+  if (hostos::ConvertText(from, to, text, out, &bad)) return true;
+  // The line: the first that does not convert on its own.
+  std::size_t line = 1;
+  for (std::size_t at = 0; at < text.size(); ++line) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string ignored;
+    if (!hostos::ConvertText(from, to, text.substr(at, end - at), &ignored, &bad)) break;
+    at = end + 1;
+  }
+  const std::string source = from.empty() ? "this terminal's character set" : from;
+  const std::string target = to.empty() ? "this terminal's character set" : to;
+  Report(what, "line " + std::to_string(line) + " holds a character that cannot be converted from " + source +
+                   " to " + target + "; nothing written");
   return false;
 }
 
-// The comment text with the platform's line ends: the text-mode standard
-// output of Windows turns each LF back into CR LF.
-std::string WithPlatformLineEnds(const std::string& text) {
-  std::string lines;
-  lines.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    lines += text[i];
-  }
-  return lines;
+// Checks a --charset name once, before any file is touched.
+bool CharsetKnown(const CliOptions& options) {
+  if (options.charset.empty() || !hostos::UnknownCharset(options.charset)) return true;
+  std::fprintf(stderr, "pngcomment: unknown character set '%s'\n", options.charset.c_str());
+  return false;
 }
 
 bool TooLargeText(const std::string& name, const std::string& text) {
@@ -125,6 +183,76 @@ int Finish(int status) {
   return status;
 }
 
+// The value after "LABEL: " on the summary line that starts with it.
+std::string SummaryField(const std::string& summary, const std::string& label) {
+  const std::size_t at = summary.find(label);
+  if (at == std::string::npos) return "";
+  const std::size_t start = summary.find(": ", at) + 2;
+  return summary.substr(start, summary.find("\r\n", start) - start);
+}
+
+// One --json record: the file, its summary's fields (of the first IHDR) and
+// its texts, decoded from `charset`, with the iTXt chunks read-only.
+bool JsonRecord(const std::string& path, const std::string& image, const std::string& summary,
+                const std::string& comment, const CliOptions& options, std::string* record) {
+  std::string out = "  {\n    \"SourceFile\": " + JsonString(path);
+  if (!summary.empty()) {
+    const std::string size = SummaryField(summary, "Pixel Size");
+    const std::size_t x = size.find(" x ");
+    out += ",\n    \"ImageWidth\": " + size.substr(0, x) + ",\n    \"ImageHeight\": " + size.substr(x + 3);
+    out += ",\n    \"ColorType\": " + JsonString(SummaryField(summary, "Color Type"));
+    const std::string depth = SummaryField(summary, "Color Depth");
+    out += ",\n    \"BitDepth\": " + depth.substr(0, depth.find(' '));
+    out += ",\n    \"Interlace\": " + JsonString(SummaryField(summary, "Interlace"));
+    const std::string file_size = SummaryField(summary, "File Size");
+    out += ",\n    \"FileSize\": " + file_size.substr(0, file_size.find(' '));
+  }
+  const std::string charset = options.charset.empty() ? kPngCharset : options.charset;
+  std::string texts;
+  for (const CommentSection& section : SplitSections(comment)) {
+    bool wanted = options.keywords.empty();
+    for (const std::string& keyword : options.keywords) wanted = wanted || keyword == section.keyword;
+    if (!wanted) continue;
+    std::string keyword, text;
+    if (!Convert(path, charset, "UTF-8", section.keyword, &keyword) ||
+        !Convert(path, charset, "UTF-8", section.text, &text)) {
+      return false;
+    }
+    texts += std::string(texts.empty() ? "" : ",") + "\n      {\"keyword\": " + JsonString(keyword) +
+             ", \"type\": \"" + (section.compressed ? "zTXt" : "tEXt") + "\", \"text\": " + JsonString(text) + "}";
+  }
+  out += ",\n    \"Texts\": [" + texts + (texts.empty() ? "]" : "\n    ]");
+  std::string international;
+  for (const InternationalText& text : ReadInternationalTexts(Bytes(image), image.size())) {
+    international += std::string(international.empty() ? "" : ",") + "\n      {\"keyword\": " +
+                     JsonString(text.keyword) + ", \"language\": " + JsonString(text.language) +
+                     ", \"translatedKeyword\": " + JsonString(text.translated_keyword) +
+                     ", \"text\": " + JsonString(text.text) + ", \"readOnly\": true" +
+                     (text.readable ? "" : ", \"damaged\": true") + "}";
+  }
+  if (!international.empty()) out += ",\n    \"InternationalTexts\": [" + international + "\n    ]";
+  *record = out + "\n  }";
+  return true;
+}
+
+// The --json output of info and get: an array, one object per file, as
+// exiftool's -json gives; a file that fails has an "Error" instead.
+int RunJson(const CliPlugin& plugin, const CliOptions& options) {
+  int status = kExitOk;
+  std::string records;
+  for (const std::string& file : options.files) {
+    std::string image, comment, summary, record;
+    if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary) ||
+        !JsonRecord(NameOf(file), image, summary, comment, options, &record)) {
+      record = "  {\n    \"SourceFile\": " + JsonString(NameOf(file)) + ",\n    \"Error\": \"cannot read\"\n  }";
+      status = kExitFailed;
+    }
+    records += (records.empty() ? "" : ",\n") + record;
+  }
+  std::printf("[\n%s\n]\n", records.c_str());
+  return Finish(status);
+}
+
 }  // namespace
 
 CliPlugin::CliPlugin() {
@@ -138,89 +266,210 @@ CliPlugin::CliPlugin() {
     library_.reset(new PluginLibrary(hostos::kLibraryName));
   }
   if (!library_->loaded()) {
-    std::fprintf(stderr, "pngcomment: cannot load the plug-in %s\n",
-                 path.empty() ? hostos::kLibraryName : path.c_str());
+    std::fprintf(stderr, "pngcomment: cannot load the plug-in %s\n", path.empty() ? hostos::kLibraryName : path.c_str());
     return;
   }
   get_info = library_->Get<GetPluginInfoFn>("GetPluginInfo");
   is_supported = library_->Get<IsSupportedFn>("IsSupported");
   get_comment = library_->Get<GetCommentFn>("GetComment");
   write_comment = library_->Get<WriteCommentFn>("WriteComment");
-  ok_ = get_info != nullptr && is_supported != nullptr &&
-        get_comment != nullptr && write_comment != nullptr;
-  if (!ok_) {
-    std::fprintf(stderr, "pngcomment: %s is not a pngcomment plug-in\n", library_->Path().c_str());
-  }
+  ok_ = get_info != nullptr && is_supported != nullptr && get_comment != nullptr && write_comment != nullptr;
+  if (!ok_) std::fprintf(stderr, "pngcomment: %s is not a pngcomment plug-in\n", library_->Path().c_str());
 }
 
-std::string WithCrLfLines(const std::string& text) {
-  if (text.find("\r\n") != std::string::npos) return text;
-  std::string lines;
-  lines.reserve(text.size());
-  for (const char c : text) {
-    if (c == '\n') lines += '\r';
-    lines += c;
-  }
-  return lines;
-}
-
-int RunInfo(const CliPlugin& plugin, const std::vector<std::string>& files) {
+int RunInfo(const CliPlugin& plugin, const CliOptions& options) {
+  if (options.json) return CharsetKnown(options) ? RunJson(plugin, options) : kExitFailed;
   int status = kExitOk;
   bool first = true;
-  for (const std::string& file : files) {
+  for (const std::string& file : options.files) {
     std::string image, comment, summary;
     if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
       status = kExitFailed;
       continue;
     }
-    if (files.size() > 1) std::printf("%s%s:\n", first ? "" : "\n", file.c_str());
+    if (options.files.size() > 1) std::printf("%s%s:\n", first ? "" : "\n", NameOf(file).c_str());
     first = false;
-    const std::string lines = WithPlatformLineEnds(summary);
+    // The summary's CR LF as this system's line end: text-mode output on
+    // Windows turns LF back into CR LF.
+    std::string lines;
+    for (std::size_t i = 0; i < summary.size(); ++i) {
+      if (summary.compare(i, 2, "\r\n") != 0) lines += summary[i];
+    }
     std::fwrite(lines.data(), 1, lines.size(), stdout);
     std::fflush(stdout);  // keeps the order with error lines on a terminal
   }
   return Finish(status);
 }
 
-int RunGet(const CliPlugin& plugin, const std::string& file) {
-  std::string image, comment, summary;
-  if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
-    return kExitFailed;
+int RunGet(const CliPlugin& plugin, const CliOptions& options) {
+  if (!CharsetKnown(options)) return kExitFailed;
+  if (options.json) return RunJson(plugin, options);
+  int status = kExitOk;
+  bool first = true;
+  for (const std::string& file : options.files) {
+    std::string image, comment, summary;
+    if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
+      status = kExitFailed;
+      continue;
+    }
+    NoteInternationalTexts(file, image);
+    // One keyword's texts alone, each with a line end; else the comment
+    // text byte for byte, lines ending in CR LF, as the plug-in gives it.
+    std::string out = comment;
+    if (!options.keywords.empty()) {
+      out.clear();
+      for (const std::string& keyword : options.keywords) {
+        bool found = false;
+        for (const CommentSection& section : SplitSections(comment)) {
+          if (section.keyword != keyword) continue;
+          out += section.text + "\n";
+          found = true;
+        }
+        if (!found) {
+          Report(NameOf(file), "no section " + keyword);
+          status = kExitFailed;
+        }
+      }
+    }
+    if (!options.charset.empty() && !Convert(NameOf(file), options.charset, "", std::string(out), &out)) {
+      status = kExitFailed;
+      continue;
+    }
+    // The comment text goes out as it is, CR LF and all; one keyword's texts
+    // as text, with this system's line ends.
+    const char* line_end = options.keywords.empty() ? hostos::kLineEnd : "\n";
+    if (options.keywords.empty()) hostos::SetBinary(stdout);
+    if (options.files.size() > 1) {
+      std::printf("%s==> %s <==%s", first ? "" : line_end, NameOf(file).c_str(), line_end);
+    }
+    first = false;
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
   }
-  hostos::SetBinary(stdout);  // the CR LF as the plug-in gives it
-  std::fwrite(comment.data(), 1, comment.size(), stdout);
-  return Finish(kExitOk);
+  return Finish(status);
 }
 
-int RunSet(const CliPlugin& plugin, const std::string& file, const std::string& text_file,
-           const std::string& out) {
-  std::string image, text;
-  if (!LoadPng(plugin, file, &image)) return kExitFailed;
-  const bool from_stdin = text_file == "-";
-  const std::string text_name = from_stdin ? "standard input" : text_file;
+namespace {
+
+// The comment text of `comment` with the keyword edits of `options`: each
+// -k value replaces its keyword's first section in place (the others of
+// that keyword go), or is added at the end; --delete removes a keyword's
+// sections. Every other section keeps its bytes, so the plug-in keeps its
+// chunk as it was. False (with the reason reported) for a value the
+// comment text cannot carry.
+bool EditSections(const std::string& name, const std::string& comment, const CliOptions& options,
+                  const std::string& stdin_text, std::string* edited) {
+  std::vector<CommentSection> sections = SplitSections(comment);
+  for (const KeywordValue& value : options.values) {
+    std::string keyword = value.keyword, text = value.from_stdin ? stdin_text : value.text;
+    if (!options.charset.empty() && (!Convert("-k " + value.keyword, "", options.charset, value.keyword, &keyword) ||
+                                     !Convert("-k " + value.keyword, "", options.charset, std::string(text), &text))) {
+      return false;
+    }
+    if (const std::string why = WhyNotCarried(keyword, text); !why.empty()) {
+      Report(name, "-k " + value.keyword + ": " + why + "; nothing written");
+      return false;
+    }
+    bool placed = false;
+    for (auto it = sections.begin(); it != sections.end();) {
+      if (it->keyword != keyword) {
+        ++it;
+      } else if (!placed) {
+        it->shown = ShowSection(options.compressed || it->compressed, keyword, text);
+        placed = true;
+        ++it;
+      } else {
+        it = sections.erase(it);
+      }
+    }
+    if (!placed) sections.push_back({options.compressed, keyword, text, ShowSection(options.compressed, keyword, text)});
+  }
+  for (const std::string& keyword : options.deletions) {
+    sections.erase(std::remove_if(sections.begin(), sections.end(),
+                                  [&](const CommentSection& section) { return section.keyword == keyword; }),
+                   sections.end());
+  }
+  edited->clear();
+  for (const CommentSection& section : sections) *edited += section.shown;
+  return true;
+}
+
+// The text of set's TEXTFILE (or standard input), made ready for the
+// plug-in; false (reported) when it is refused.
+bool ReadCommentText(const CliOptions& options, const std::string& text_file, std::string* text) {
+  const std::string name = NameOf(text_file);
   ReadStatus status;
-  if (from_stdin) {
+  if (text_file == "-") {
     hostos::SetBinary(stdin);  // CR LF and any 0x1A pass as they are
     if (hostos::IsTerminal(stdin)) {
-      std::fprintf(stderr, "pngcomment: type the text, then %s\n", hostos::kEndOfInputKey);
+      std::fprintf(stderr, "pngcomment: reading the comment text until end of file (%s)\n", hostos::kEndOfInputKey);
     }
-    status = hostos::ReadStream(stdin, &text);
+    status = hostos::ReadStream(stdin, text);
   } else {
-    status = hostos::ReadFile(text_file, &text);
+    status = hostos::ReadFile(text_file, text);
   }
   if (status != ReadStatus::kOk) {
-    Report(text_name, Cause(status));
+    Report(name, Cause(status));
+    return false;
+  }
+  if (text->compare(0, 8, kSignature, 8) == 0) {
+    Report(name, "is a PNG file, not a comment text; nothing written");
+    return false;
+  }
+  if (text->empty() && !options.allow_empty) {
+    Report(name, "empty text; to remove every text chunk use 'pngcomment clear' (or --allow-empty)");
+    return false;
+  }
+  if (!options.charset.empty() && !Convert(name, "", options.charset, std::string(*text), text)) return false;
+  *text = NormaliseLineEnds(*text);
+  return !TooLargeText(name, *text);
+}
+
+}  // namespace
+
+int RunSet(const CliPlugin& plugin, const CliOptions& options) {
+  if (!CharsetKnown(options)) return kExitFailed;
+  const std::string& file = options.files[0];
+  std::string image, text;
+  if (!LoadPng(plugin, file, &image)) return kExitFailed;
+  hostos::FileTime time;
+  const bool keep_time = options.preserve_time && file != "-" && hostos::GetModifiedTime(file, &time);
+  if (options.values.empty() && options.deletions.empty()) {
+    if (!ReadCommentText(options, options.files.size() > 1 ? options.files[1] : "-", &text)) return kExitFailed;
+  } else {
+    std::string comment, summary, stdin_text;
+    for (const KeywordValue& value : options.values) {
+      if (!value.from_stdin) continue;
+      if (hostos::IsTerminal(stdin)) {
+        std::fprintf(stderr, "pngcomment: reading the text until end of file (%s)\n", hostos::kEndOfInputKey);
+      }
+      if (hostos::ReadStream(stdin, &stdin_text) != ReadStatus::kOk) {
+        Report("standard input", "cannot read");
+        return kExitFailed;
+      }
+      // A text typed or piped in ends with the line's end, which is no part of it.
+      if (!stdin_text.empty() && stdin_text.back() == '\n') stdin_text.pop_back();
+      if (!stdin_text.empty() && stdin_text.back() == '\r') stdin_text.pop_back();
+    }
+    if (!ReadComment(plugin, file, image, &comment, &summary) ||
+        !EditSections(NameOf(file), comment, options, stdin_text, &text)) {
+      return kExitFailed;
+    }
+  }
+  NoteInternationalTexts(file, image);
+  const std::string& target = options.out.empty() ? file : options.out;
+  if (target == "-" && file == "-") {
+    Report("standard output", "cannot write the file it reads from");
     return kExitFailed;
   }
-  text = WithCrLfLines(text);
-  if (TooLargeText(text_name, text)) return kExitFailed;
-  const std::string& target = out.empty() ? file : out;
-  if (!WriteText(plugin, target, image, text)) return kExitFailed;
-  std::printf("%s: written\n", target.c_str());
+  if (!WriteText(plugin, target, image, text, keep_time ? &time : nullptr)) return kExitFailed;
+  if (target != "-") std::printf("%s: written\n", target.c_str());
   return Finish(kExitOk);
 }
 
-int RunEdit(const CliPlugin& plugin, const std::string& file) {
+int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
+  if (!CharsetKnown(options)) return kExitFailed;
+  const std::string& file = options.files[0];
   std::string image, comment, summary;
   if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
     return kExitFailed;
@@ -230,8 +479,13 @@ int RunEdit(const CliPlugin& plugin, const std::string& file) {
     Report(file, why + ", not opened for editing");
     return kExitFailed;
   }
+  NoteInternationalTexts(file, image);
+  hostos::FileTime time;
+  const bool keep_time = options.preserve_time && hostos::GetModifiedTime(file, &time);
+  std::string shown = comment;
+  if (!options.charset.empty() && !Convert(file, options.charset, "", comment, &shown)) return kExitFailed;
   hostos::TempTextFile temp;
-  if (!temp.Create(comment)) {
+  if (!temp.Create(shown)) {
     Report(file, "cannot create a temporary file for the text");
     return kExitFailed;
   }
@@ -246,37 +500,56 @@ int RunEdit(const CliPlugin& plugin, const std::string& file) {
     Report(temp.path(), Cause(status));
     return kExitFailed;
   }
+  if (!options.charset.empty() && !Convert(temp.path(), "", options.charset, std::string(edited), &edited)) {
+    temp.Keep();
+    Report(file, "the edited text is kept in " + temp.path());
+    return kExitFailed;
+  }
   // An editor that only changed the line ends has not changed the comment;
-  // rewriting would still re-encode every text chunk.
-  if (edited == comment || WithCrLfLines(edited) == comment) {
+  // rewriting would still rebuild the chunks of any section it touched.
+  edited = NormaliseLineEnds(edited);
+  if (edited == comment) {
     std::printf("%s: unchanged\n", file.c_str());
     return Finish(kExitOk);
   }
-  edited = WithCrLfLines(edited);
   // The new file is built from the image read before the editor opened: if
   // another program changed the file meanwhile, writing would undo that
   // change. The edited text is kept for the user instead.
   std::string now;
   if (hostos::ReadFile(file, &now) != ReadStatus::kOk || now != image) {
     temp.Keep();
-    Report(file, "changed by another program during the edit, nothing written; the edited text is in " +
-                     temp.path());
+    Report(file, "changed by another program during the edit, nothing written; the edited text is in " + temp.path());
     return kExitFailed;
   }
-  if (TooLargeText(file, edited) || !WriteText(plugin, file, image, edited)) return kExitFailed;
+  if (TooLargeText(file, edited) || !WriteText(plugin, file, image, edited, keep_time ? &time : nullptr)) {
+    return kExitFailed;
+  }
   std::printf("%s: written\n", file.c_str());
   return Finish(kExitOk);
 }
 
-int RunClear(const CliPlugin& plugin, const std::vector<std::string>& files) {
+int RunClear(const CliPlugin& plugin, const CliOptions& options) {
   int status = kExitOk;
-  for (const std::string& file : files) {
-    std::string image;
-    if (!LoadPng(plugin, file, &image) || !WriteText(plugin, file, image, "")) {
+  for (const std::string& file : options.files) {
+    std::string image, comment, summary;
+    if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
       status = kExitFailed;
       continue;
     }
-    std::printf("%s: cleared\n", file.c_str());
+    NoteInternationalTexts(file, image);
+    const std::string& target = options.out.empty() ? file : options.out;
+    if (comment.empty() && target == file) {
+      std::printf("%s: no text chunks, nothing written\n", NameOf(file).c_str());
+      std::fflush(stdout);
+      continue;
+    }
+    hostos::FileTime time;
+    const bool keep_time = options.preserve_time && file != "-" && hostos::GetModifiedTime(file, &time);
+    if (!WriteText(plugin, target, image, "", keep_time ? &time : nullptr)) {
+      status = kExitFailed;
+      continue;
+    }
+    if (target != "-") std::printf("%s: cleared\n", target.c_str());
     std::fflush(stdout);
   }
   return Finish(status);
@@ -291,14 +564,12 @@ int RunVersion(const CliPlugin& plugin) {
   const VersionInfo version = ReadVersionInfo(plugin.library().Path());
   if (version.found) {
     const auto quad = [](std::uint32_t ms, std::uint32_t ls) {
-      return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
-             std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
+      return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." + std::to_string(ls >> 16) + "." +
+             std::to_string(ls & 0xFFFF);
     };
     std::printf("file version %s (\"%s\"), product version %s (\"%s\")\n",
-                quad(version.file_version_ms, version.file_version_ls).c_str(),
-                version.file_version.c_str(),
-                quad(version.product_version_ms, version.product_version_ls).c_str(),
-                version.product_version.c_str());
+                quad(version.file_version_ms, version.file_version_ls).c_str(), version.file_version.c_str(),
+                quad(version.product_version_ms, version.product_version_ls).c_str(), version.product_version.c_str());
     std::printf("language 0x%04X, code page %u\n", version.language, version.code_page);
   }
   return Finish(kExitOk);

@@ -1,5 +1,6 @@
 // The commands of the `pngcomment` program. Each goes through the plug-in's
-// five exports only, as any host does, and reports one line per file.
+// five exports for everything the plug-in does, as any host does, and
+// reports one line per file.
 #ifndef PNGCOMMENT_TOOLS_CLI_COMMANDS_H
 #define PNGCOMMENT_TOOLS_CLI_COMMANDS_H
 
@@ -33,17 +34,32 @@ class CliPlugin {
   bool ok_ = false;
 };
 
-// A text that contains no CR LF has each LF turned into CR LF; any other
-// text is returned as it is.
-std::string WithCrLfLines(const std::string& text);
+// One keyword's new text, from -k KEYWORD=TEXT (or -k KEYWORD -: standard
+// input).
+struct KeywordValue {
+  std::string keyword, text;
+  bool from_stdin = false;
+};
 
-int RunInfo(const CliPlugin& plugin, const std::vector<std::string>& files);
-int RunGet(const CliPlugin& plugin, const std::string& file);
-// `text_file` "-" reads standard input; an empty `out` rewrites `file`.
-int RunSet(const CliPlugin& plugin, const std::string& file, const std::string& text_file,
-           const std::string& out);
-int RunEdit(const CliPlugin& plugin, const std::string& file);
-int RunClear(const CliPlugin& plugin, const std::vector<std::string>& files);
+// What the command line asked for, beside the command.
+struct CliOptions {
+  std::vector<std::string> files;      // FILE... ("-": standard input), then TEXTFILE for set
+  std::string out;                     // -o OUT ("-": standard output)
+  std::vector<std::string> keywords;   // get -k KEYWORD
+  std::vector<KeywordValue> values;    // set -k KEYWORD=TEXT
+  std::vector<std::string> deletions;  // set --delete KEYWORD
+  std::string charset;                 // --charset NAME; empty: the bytes as they are
+  bool json = false;                   // --json
+  bool compressed = false;             // --compressed: -k values as zTXt
+  bool allow_empty = false;            // --allow-empty
+  bool preserve_time = false;          // -P
+};
+
+int RunInfo(const CliPlugin& plugin, const CliOptions& options);
+int RunGet(const CliPlugin& plugin, const CliOptions& options);
+int RunSet(const CliPlugin& plugin, const CliOptions& options);
+int RunEdit(const CliPlugin& plugin, const CliOptions& options);
+int RunClear(const CliPlugin& plugin, const CliOptions& options);
 int RunVersion(const CliPlugin& plugin);
 
 #endif

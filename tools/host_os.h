@@ -34,8 +34,10 @@ ReadStatus ReadFile(const std::string& path, std::string* bytes);
 // into CR LF and stop at Ctrl-Z in text mode).
 void SetBinary(std::FILE* stream);
 bool IsTerminal(std::FILE* stream);
-// The key that ends typed input ("Ctrl-D", "Ctrl-Z").
+// The key that ends typed input ("Ctrl-D", "Ctrl-Z"), and the line end of
+// this system's text files, for lines written among binary output.
 extern const char* const kEndOfInputKey;
+extern const char* const kLineEnd;
 
 // A temporary file for the editor, private to the user, removed when this
 // object goes unless kept.
@@ -59,6 +61,21 @@ std::string EditorCommand();
 // Runs `editor` on `path` through the shell, so that a value with its own
 // arguments ("code --wait") works. "" on success, else why it failed.
 std::string RunEditor(const std::string& editor, const std::string& path);
+
+// Text between a named character set (iconv names; on Windows also code
+// page numbers) and this terminal's (an empty name). False when `in` holds a
+// character that cannot be converted; `*bad` then tells the byte where it
+// starts. UnknownCharset is true when the name is none the system knows.
+bool ConvertText(const std::string& from, const std::string& to, const std::string& in, std::string* out,
+                 std::size_t* bad);
+bool UnknownCharset(const std::string& name);
+
+// A file's modification time, to put back after a save (-P).
+struct FileTime {
+  std::int64_t seconds = 0, nanoseconds = 0;
+};
+bool GetModifiedTime(const std::string& path, FileTime* time);
+bool SetModifiedTime(const std::string& path, const FileTime& time);
 
 // The folder in which a save of `target` creates its new file: that of the
 // file a symbolic link names.

@@ -1,5 +1,7 @@
 // The host's seam on Linux and other POSIX systems.
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 namespace hostos {
 
 const char* const kLibraryName = "libpngcomment.so";
+const char* const kLineEnd = "\n";
 const char* const kEndOfInputKey = "Ctrl-D";
 
 std::string ProgramFolder() {
@@ -97,6 +100,66 @@ bool CanWrite(const std::string& path) {
   const bool writable = fstat(file, &info) == 0 && (info.st_mode & 0222) != 0;
   close(file);
   return writable;
+}
+
+namespace {
+
+// The terminal's character set for an empty name (the locale's, which main
+// takes from the environment).
+std::string CharsetName(const std::string& name) { return name.empty() ? nl_langinfo(CODESET) : name; }
+
+}  // namespace
+
+bool UnknownCharset(const std::string& name) {
+  const iconv_t cd = iconv_open("UTF-8", CharsetName(name).c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return true;
+  iconv_close(cd);
+  return false;
+}
+
+bool ConvertText(const std::string& from, const std::string& to, const std::string& in, std::string* out,
+                 std::size_t* bad) {
+  out->clear();
+  *bad = 0;
+  const iconv_t cd = iconv_open(CharsetName(to).c_str(), CharsetName(from).c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  char* source = const_cast<char*>(in.data());
+  std::size_t left = in.size();
+  bool ok = true;
+  for (bool flushed = false; !flushed;) {
+    char buffer[4096];
+    char* target = buffer;
+    std::size_t room = sizeof buffer;
+    // The last call, with no input, ends a shift state.
+    const std::size_t result =
+        left > 0 ? iconv(cd, &source, &left, &target, &room) : iconv(cd, nullptr, nullptr, &target, &room);
+    out->append(buffer, static_cast<std::size_t>(target - buffer));
+    if (result == static_cast<std::size_t>(-1) && errno == E2BIG) continue;
+    // EILSEQ, EINVAL: a character the target cannot hold, or one cut short.
+    // A positive count: characters replaced by others, which is a loss too.
+    if (result != 0) {
+      ok = false;
+      break;
+    }
+    flushed = left == 0 && source == in.data() + in.size() && room == sizeof buffer;
+    if (left == 0 && !flushed) continue;
+  }
+  *bad = in.size() - left;
+  iconv_close(cd);
+  return ok;
+}
+
+bool GetModifiedTime(const std::string& path, FileTime* time) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  time->seconds = info.st_mtim.tv_sec;
+  time->nanoseconds = info.st_mtim.tv_nsec;
+  return true;
+}
+
+bool SetModifiedTime(const std::string& path, const FileTime& time) {
+  struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)}};
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 }  // namespace hostos

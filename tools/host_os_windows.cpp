@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <vector>
 
 #include "tools/host_os.h"
 
 namespace hostos {
 
 const char* const kLibraryName = "pngcomment.dll";
+const char* const kLineEnd = "\r\n";
 const char* const kEndOfInputKey = "Ctrl-Z";
 
 std::string ProgramFolder() {
@@ -82,6 +85,85 @@ bool CanWrite(const std::string& path) {
       GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
   CloseHandle(file);
   return writable;
+}
+
+namespace {
+
+// A code page for a name: a number ("932", "cp932"), a few iconv names, or
+// for the empty name the console's (else the system's ANSI) code page.
+// 0 for a name not known here.
+UINT CodePage(const std::string& name) {
+  if (name.empty()) {
+    const UINT console = GetConsoleOutputCP();
+    return console != 0 ? console : GetACP();
+  }
+  std::string lower;
+  for (const char c : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static const struct {
+    const char* name;
+    UINT code_page;
+  } kNames[] = {{"utf-8", CP_UTF8},       {"utf8", CP_UTF8},        {"latin1", 28591},
+                {"iso-8859-1", 28591},    {"iso8859-1", 28591},     {"shift_jis", 932},
+                {"shift-jis", 932},       {"sjis", 932},            {"windows-31j", 932},
+                {"windows-1252", 1252},   {"euc-jp", 20932},        {"ascii", 20127},
+                {"us-ascii", 20127}};
+  for (const auto& known : kNames) {
+    if (lower == known.name) return known.code_page;
+  }
+  const std::string digits = lower.compare(0, 2, "cp") == 0 ? lower.substr(2) : lower;
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const unsigned long number = std::strtoul(digits.c_str(), nullptr, 10);
+  return number > 0 && number < 65536 && IsValidCodePage(static_cast<UINT>(number)) ? static_cast<UINT>(number) : 0;
+}
+
+}  // namespace
+
+bool UnknownCharset(const std::string& name) { return CodePage(name) == 0; }
+
+bool ConvertText(const std::string& from, const std::string& to, const std::string& in, std::string* out,
+                 std::size_t* bad) {
+  out->clear();
+  *bad = 0;
+  const UINT source = CodePage(from), target = CodePage(to);
+  if (source == 0 || target == 0) return false;
+  if (in.empty()) return true;
+  const int size = static_cast<int>(in.size());
+  const int wide_size = MultiByteToWideChar(source, MB_ERR_INVALID_CHARS, in.data(), size, nullptr, 0);
+  if (wide_size == 0) return false;  // bytes that are no character of `from`
+  std::vector<wchar_t> wide(static_cast<std::size_t>(wide_size));
+  MultiByteToWideChar(source, MB_ERR_INVALID_CHARS, in.data(), size, wide.data(), wide_size);
+  // A character `to` lacks is never replaced by a look-alike or a '?'.
+  BOOL lost = FALSE;
+  const bool utf8 = target == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  const int length = WideCharToMultiByte(target, flags, wide.data(), wide_size, nullptr, 0, nullptr,
+                                         utf8 ? nullptr : &lost);
+  if (length == 0 || lost) return false;
+  out->resize(static_cast<std::size_t>(length));
+  WideCharToMultiByte(target, flags, wide.data(), wide_size, &(*out)[0], length, nullptr, nullptr);
+  return true;
+}
+
+bool GetModifiedTime(const std::string& path, FileTime* time) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  const std::int64_t ticks = (std::int64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+  time->seconds = ticks / 10000000;
+  time->nanoseconds = (ticks % 10000000) * 100;
+  return true;
+}
+
+bool SetModifiedTime(const std::string& path, const FileTime& time) {
+  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const std::int64_t ticks = time.seconds * 10000000 + time.nanoseconds / 100;
+  FILETIME written;
+  written.dwLowDateTime = static_cast<DWORD>(ticks);
+  written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  const bool ok = SetFileTime(file, nullptr, nullptr, &written) != 0;
+  CloseHandle(file);
+  return ok;
 }
 
 }  // namespace hostos
