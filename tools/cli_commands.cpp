@@ -35,23 +35,18 @@ const char* Cause(ReadStatus status) {
 
 std::string NameOf(const std::string& path) { return path == "-" ? "standard input" : path; }
 
-// Reads FILE ("-": standard input) and asks the plug-in whether it takes
-// it. Fewer than eight bytes are padded with zeros, as IsSupported reads
-// exactly eight.
-bool LoadPng(const CliPlugin& plugin, const std::string& path, std::string* image) {
-  ReadStatus status;
-  if (path == "-") {
-    hostos::SetBinary(stdin);
-    status = hostos::ReadStream(stdin, image);
-  } else {
-    status = hostos::ReadFile(path, image);
-  }
+// Reads FILE ("-": standard input), whole for a rewrite, and asks the
+// plug-in whether it takes it. Fewer than eight bytes are padded with
+// zeros, as IsSupported reads exactly eight.
+bool LoadPng(const CliPlugin& plugin, const std::string& path, hostos::FileImage* image, bool whole) {
+  if (path == "-") hostos::SetBinary(stdin);
+  const ReadStatus status = image->Load(path, whole);
   if (status != ReadStatus::kOk) {
     Report(NameOf(path), Cause(status));
     return false;
   }
   char head[8] = {};
-  image->copy(head, sizeof head);
+  std::copy(image->data(), image->data() + std::min<std::size_t>(image->size(), 8), head);
   if (plugin.is_supported(head, 0) != kPngcOk) {
     Report(NameOf(path), "not a PNG file");
     return false;
@@ -66,12 +61,10 @@ struct LocalBlock {
   ~LocalBlock() { library.FreeLocalBlock(handle); }
 };
 
-const std::uint8_t* Bytes(const std::string& image) { return reinterpret_cast<const std::uint8_t*>(image.data()); }
-
-bool ReadComment(const CliPlugin& plugin, const std::string& path, const std::string& image, std::string* comment,
+bool ReadComment(const CliPlugin& plugin, const std::string& path, const hostos::FileImage& image, std::string* comment,
                  std::string* summary) {
   LocalBlock comment_block{plugin.library()}, summary_block{plugin.library()};
-  const std::int32_t result = plugin.get_comment(0, Bytes(image), static_cast<std::int32_t>(image.size()),
+  const std::int32_t result = plugin.get_comment(0, image.data(), static_cast<std::int32_t>(image.size()),
                                                  &comment_block.handle, &summary_block.handle);
   if (result != kPngcOk) {
     Report(NameOf(path), PngcResultText(result));
@@ -91,8 +84,8 @@ bool ReadComment(const CliPlugin& plugin, const std::string& path, const std::st
 
 // Says, once per file, that its iTXt chunks are there: the plug-in keeps
 // them as they are and does not show them.
-void NoteInternationalTexts(const std::string& path, const std::string& image) {
-  const std::size_t count = ReadInternationalTexts(Bytes(image), image.size()).size();
+void NoteInternationalTexts(const std::string& path, const hostos::FileImage& image) {
+  const std::size_t count = ReadInternationalTexts(image.data(), image.size()).size();
   if (count == 0) return;
   std::fprintf(stderr, "%s: %zu iTXt chunk%s (international text) kept unchanged, not shown\n",
                NameOf(path).c_str(), count, count == 1 ? "" : "s");
@@ -110,7 +103,7 @@ std::string WhyNotWritable(const std::string& target) {
 // Writes `image` with `text` to `target` ("-": standard output, through a
 // temporary file, as the plug-in writes files only). With `time`, the
 // written file gets that modification time.
-bool WriteText(const CliPlugin& plugin, const std::string& target, const std::string& image,
+bool WriteText(const CliPlugin& plugin, const std::string& target, const hostos::FileImage& image,
                const std::string& text, const hostos::FileTime* time = nullptr) {
   hostos::TempTextFile temporary;
   if (target == "-" && !temporary.Create("")) {
@@ -118,7 +111,7 @@ bool WriteText(const CliPlugin& plugin, const std::string& target, const std::st
     return false;
   }
   const std::string& file = target == "-" ? temporary.path() : target;
-  const std::int32_t result = plugin.write_comment(0, file.c_str(), Bytes(image), static_cast<std::int32_t>(image.size()),
+  const std::int32_t result = plugin.write_comment(0, file.c_str(), image.data(), static_cast<std::int32_t>(image.size()),
                                                    text.data(), static_cast<std::int32_t>(text.size()));
   if (result != kPngcOk) {
     const std::string folder = hostos::FolderOf(file);
@@ -193,7 +186,7 @@ std::string SummaryField(const std::string& summary, const std::string& label) {
 
 // One --json record: the file, its summary's fields (of the first IHDR) and
 // its texts, decoded from `charset`, with the iTXt chunks read-only.
-bool JsonRecord(const std::string& path, const std::string& image, const std::string& summary,
+bool JsonRecord(const std::string& path, const hostos::FileImage& image, const std::string& summary,
                 const std::string& comment, const CliOptions& options, std::string* record) {
   std::string out = "  {\n    \"SourceFile\": " + JsonString(path);
   if (!summary.empty()) {
@@ -223,7 +216,7 @@ bool JsonRecord(const std::string& path, const std::string& image, const std::st
   }
   out += ",\n    \"Texts\": [" + texts + (texts.empty() ? "]" : "\n    ]");
   std::string international;
-  for (const InternationalText& text : ReadInternationalTexts(Bytes(image), image.size())) {
+  for (const InternationalText& text : ReadInternationalTexts(image.data(), image.size())) {
     international += std::string(international.empty() ? "" : ",") + "\n      {\"keyword\": " +
                      JsonString(text.keyword) + ", \"language\": " + JsonString(text.language) +
                      ", \"translatedKeyword\": " + JsonString(text.translated_keyword) +
@@ -241,8 +234,9 @@ int RunJson(const CliPlugin& plugin, const CliOptions& options) {
   int status = kExitOk;
   std::string records;
   for (const std::string& file : options.files) {
-    std::string image, comment, summary, record;
-    if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary) ||
+    hostos::FileImage image;
+    std::string comment, summary, record;
+    if (!LoadPng(plugin, file, &image, false) || !ReadComment(plugin, file, image, &comment, &summary) ||
         !JsonRecord(NameOf(file), image, summary, comment, options, &record)) {
       record = "  {\n    \"SourceFile\": " + JsonString(NameOf(file)) + ",\n    \"Error\": \"cannot read\"\n  }";
       status = kExitFailed;
@@ -282,8 +276,9 @@ int RunInfo(const CliPlugin& plugin, const CliOptions& options) {
   int status = kExitOk;
   bool first = true;
   for (const std::string& file : options.files) {
-    std::string image, comment, summary;
-    if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
+    hostos::FileImage image;
+    std::string comment, summary;
+    if (!LoadPng(plugin, file, &image, false) || !ReadComment(plugin, file, image, &comment, &summary)) {
       status = kExitFailed;
       continue;
     }
@@ -307,8 +302,9 @@ int RunGet(const CliPlugin& plugin, const CliOptions& options) {
   int status = kExitOk;
   bool first = true;
   for (const std::string& file : options.files) {
-    std::string image, comment, summary;
-    if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
+    hostos::FileImage image;
+    std::string comment, summary;
+    if (!LoadPng(plugin, file, &image, false) || !ReadComment(plugin, file, image, &comment, &summary)) {
       status = kExitFailed;
       continue;
     }
@@ -430,8 +426,9 @@ bool ReadCommentText(const CliOptions& options, const std::string& text_file, st
 int RunSet(const CliPlugin& plugin, const CliOptions& options) {
   if (!CharsetKnown(options)) return kExitFailed;
   const std::string& file = options.files[0];
-  std::string image, text;
-  if (!LoadPng(plugin, file, &image)) return kExitFailed;
+  hostos::FileImage image;
+  std::string text;
+  if (!LoadPng(plugin, file, &image, true)) return kExitFailed;
   hostos::FileTime time;
   const bool keep_time = options.preserve_time && file != "-" && hostos::GetModifiedTime(file, &time);
   if (options.values.empty() && options.deletions.empty()) {
@@ -470,8 +467,9 @@ int RunSet(const CliPlugin& plugin, const CliOptions& options) {
 int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
   if (!CharsetKnown(options)) return kExitFailed;
   const std::string& file = options.files[0];
-  std::string image, comment, summary;
-  if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
+  hostos::FileImage image;
+  std::string comment, summary;
+  if (!LoadPng(plugin, file, &image, true) || !ReadComment(plugin, file, image, &comment, &summary)) {
     return kExitFailed;
   }
   // Edits that could never be saved are not asked for.
@@ -516,7 +514,7 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
   // another program changed the file meanwhile, writing would undo that
   // change. The edited text is kept for the user instead.
   std::string now;
-  if (hostos::ReadFile(file, &now) != ReadStatus::kOk || now != image) {
+  if (hostos::ReadFile(file, &now) != ReadStatus::kOk || now != image.bytes()) {
     temp.Keep();
     Report(file, "changed by another program during the edit, nothing written; the edited text is in " + temp.path());
     return kExitFailed;
@@ -531,8 +529,9 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
 int RunClear(const CliPlugin& plugin, const CliOptions& options) {
   int status = kExitOk;
   for (const std::string& file : options.files) {
-    std::string image, comment, summary;
-    if (!LoadPng(plugin, file, &image) || !ReadComment(plugin, file, image, &comment, &summary)) {
+    hostos::FileImage image;
+    std::string comment, summary;
+    if (!LoadPng(plugin, file, &image, true) || !ReadComment(plugin, file, image, &comment, &summary)) {
       status = kExitFailed;
       continue;
     }

@@ -30,6 +30,29 @@ enum class ReadStatus {
 ReadStatus ReadStream(std::FILE* in, std::string* bytes);
 ReadStatus ReadFile(const std::string& path, std::string* bytes);
 
+// A PNG file's bytes in memory. Whole, for a rewrite; or, for reading its
+// texts, only the signature, every chunk header and the chunks that are read
+// (IHDR, tEXt, zTXt, iTXt), in a buffer of the file's size whose other pages
+// the system never brings in: a large image costs the pages of its texts.
+class FileImage {
+ public:
+  FileImage() = default;
+  FileImage(const FileImage&) = delete;
+  FileImage& operator=(const FileImage&) = delete;
+  ~FileImage();
+  // A file ("-": standard input, always read whole).
+  ReadStatus Load(const std::string& path, bool whole);
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::string bytes() const { return std::string(reinterpret_cast<const char*>(data_), size_); }
+
+ private:
+  bool Allocate(std::size_t size);
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0, allocated_ = 0;
+  std::string read_;  // standard input's bytes
+};
+
 // Standard input and output pass bytes as they are (Windows would turn LF
 // into CR LF and stop at Ctrl-Z in text mode).
 void SetBinary(std::FILE* stream);
@@ -90,9 +113,14 @@ bool CanCreateIn(const std::string& folder);
 bool CanWrite(const std::string& path);
 
 // For host_os.cpp, from each system's file: the size of a regular file,
-// and whether the stream is a folder; the system's own editor.
+// and whether the stream is a folder; the system's own editor; zero-filled
+// memory brought in page by page as it is touched; reading an open file at
+// an offset.
 bool RegularFileSize(std::FILE* in, std::uint64_t* size, bool* folder);
 std::string DefaultEditor();
+void* AllocatePages(std::size_t size);
+void FreePages(void* pages, std::size_t size);
+bool ReadAt(std::FILE* in, std::uint64_t offset, void* buffer, std::size_t size);
 
 }  // namespace hostos
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +33,26 @@ bool RegularFileSize(std::FILE* in, std::uint64_t* size, bool* folder) {
   *folder = S_ISDIR(info.st_mode);
   *size = static_cast<std::uint64_t>(info.st_size);
   return S_ISREG(info.st_mode);
+}
+
+void* AllocatePages(std::size_t size) {
+  void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return pages == MAP_FAILED ? nullptr : pages;
+}
+
+void FreePages(void* pages, std::size_t size) { munmap(pages, size); }
+
+bool ReadAt(std::FILE* in, std::uint64_t offset, void* buffer, std::size_t size) {
+  auto* bytes = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t n = pread(fileno(in), bytes, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // an error, or the file shrank meanwhile
+    bytes += n;
+    offset += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 void SetBinary(std::FILE*) {}

@@ -33,6 +33,29 @@ bool RegularFileSize(std::FILE* in, std::uint64_t* size, bool* folder) {
   return (info.st_mode & S_IFMT) == S_IFREG;
 }
 
+void* AllocatePages(std::size_t size) {
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreePages(void* pages, std::size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
+
+bool ReadAt(std::FILE* in, std::uint64_t offset, void* buffer, std::size_t size) {
+  const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in)));
+  auto* bytes = static_cast<char*>(buffer);
+  while (size > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD n = 0;
+    const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    if (!::ReadFile(file, bytes, want, &n, &at) || n == 0) return false;  // an error, or the file shrank
+    bytes += n;
+    offset += n;
+    size -= n;
+  }
+  return true;
+}
+
 void SetBinary(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
