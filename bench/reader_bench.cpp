@@ -23,10 +23,6 @@
 
 #include <zlib.h>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -34,61 +30,36 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
-#include "bench/png_frames.h"
+#include "bench/large_png.h"
 #include "platform/os.h"
 #include "reader/comment_reader.h"
 #include "stream/memory_stream.h"
 #include "stream/zlib_codec.h"
 
-namespace pngc::bench {
-
-void Require(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "pngcomment_reader_bench: %s\n", what);
-  std::exit(1);
-}
-
-}  // namespace pngc::bench
-
 namespace {
 
-using pngc::bench::AsBytes;
-using pngc::bench::Bytes;
-using pngc::bench::Deflate;
-using pngc::bench::FillNoise;
 using pngc::bench::kKiB;
 using pngc::bench::kMiB;
-using pngc::bench::PngFramer;
-using pngc::bench::Require;
-using pngc::bench::TextLines;
+using pngtest::BytesOf;
+using pngtest::Require;
 using pngc::kFromBeginning;
 using pngc::TBitMemoryStream;
 using pngc::TZlib;
 
-#ifdef __GLIBC__
-// glibc serves a block from the system (fresh pages, faulted in as they are
-// filled) or from its heap (pages it already has) by a threshold that rises
-// with each large block freed, up to 32 MiB. The reader's streams for a
-// 16 MiB text would then reuse pages while those of a 64 MiB one always
-// fault them in, and the doubling ratios would measure that. A fixed
-// threshold serves every large block fresh, whatever the size, as Windows
-// does (HeapAlloc gives large blocks VirtualAlloc'd pages of their own).
-[[maybe_unused]] const bool kFreshLargeBlocks = mallopt(M_MMAP_THRESHOLD, 128 * 1024) != 0;
-#endif
-
 // The image of BM_ReadLargePng and its floors.
-Bytes LargePng(std::int64_t idat_chunk, std::int64_t idat_total) {
+std::string LargePng(std::int64_t idat_chunk, std::int64_t idat_total) {
   return pngc::bench::LargePng(idat_chunk, idat_total, "pngcomment reader benchmark");
 }
 
 // `size` bytes of text in lines of `line_length` bytes, LF included: 29 is
 // "line 00000042 of the comment"; shorter lines are numbers of
 // line_length - 1 digits (2: a digit and an LF, half the text LFs).
-Bytes LongText(std::int64_t line_length, std::int64_t size) {
-  Bytes text(static_cast<std::size_t>(size));
+std::string LongText(std::int64_t line_length, std::int64_t size) {
+  std::string text(static_cast<std::size_t>(size), '\0');
   char line[64];
   std::int64_t done = 0;
   for (unsigned number = 0; done < size; ++number) {
@@ -111,23 +82,19 @@ Bytes LongText(std::int64_t line_length, std::int64_t size) {
 
 // Compressing 64 MiB of text takes longer than reading it back, and the
 // reader and its floor need the same stream: each is made once per run.
-const Bytes& CompressedText(std::int64_t line_length, std::int64_t size) {
-  static std::map<std::pair<std::int64_t, std::int64_t>, Bytes> streams;
-  Bytes& stream = streams[{line_length, size}];
-  if (stream.empty()) stream = Deflate(LongText(line_length, size));
+const std::string& CompressedText(std::int64_t line_length, std::int64_t size) {
+  static std::map<std::pair<std::int64_t, std::int64_t>, std::string> streams;
+  std::string& stream = streams[{line_length, size}];
+  if (stream.empty()) stream = pngtest::Deflate(LongText(line_length, size));
   return stream;
 }
 
 // A small image whose comment is one zTXt holding the whole text.
-Bytes ZtxtPng(const Bytes& stream) {
-  PngFramer png(stream.size() + 16 * kKiB);
-  png.Header(640, 480);
-  png.Text("zTXt", "Comment", stream);
+std::string ZtxtPng(const std::string& stream) {
+  using namespace pngtest;
   std::uint32_t noise = 12345;
-  FillNoise(png.Begin("IDAT", 4 * kKiB), 4 * kKiB, noise);
-  png.End();
-  png.Chunk("IEND", nullptr, 0);
-  return png.Take();
+  return Png({Ihdr(640, 480), Chunk("zTXt", std::string("Comment\0\0", 9) + stream),
+              Chunk("IDAT", Noise(4 * kKiB, noise)), Iend()});
 }
 
 struct Handles {
@@ -135,9 +102,9 @@ struct Handles {
   void* summary = nullptr;
 };
 
-Handles Read(const Bytes& png) {
+Handles Read(const std::string& png) {
   Handles handles;
-  pngc::ReadComment(png.data(), static_cast<std::int32_t>(png.size()), &handles.comment,
+  pngc::ReadComment(BytesOf(png), static_cast<std::int32_t>(png.size()), &handles.comment,
                     &handles.summary);
   return handles;
 }
@@ -163,7 +130,7 @@ bool CheckComment(const Handles& handles, Check check) {
 // until the clock stops, so that freeing them, which is the host's cost, is
 // not timed.
 template <class Check>
-void TimeReads(benchmark::State& state, const Bytes& png, std::int64_t bytes, Check check) {
+void TimeReads(benchmark::State& state, const std::string& png, std::int64_t bytes, Check check) {
   const Handles first = Read(png);
   Require(first.summary != nullptr && CheckComment(first, check), "the comment was not read whole");
   Free(first);
@@ -179,7 +146,7 @@ void TimeReads(benchmark::State& state, const Bytes& png, std::int64_t bytes, Ch
 
 // range(0): bytes per IDAT; range(1): IDAT bytes in all.
 void BM_ReadLargePng(benchmark::State& state) {
-  const Bytes png = LargePng(state.range(0), state.range(1));
+  const std::string png = LargePng(state.range(0), state.range(1));
   TimeReads(state, png, static_cast<std::int64_t>(png.size()),
             // The last line of the zTXt that follows the IDATs.
             [](const char* text) {
@@ -190,8 +157,8 @@ void BM_ReadLargePng(benchmark::State& state) {
 // range(0): IDAT bytes in all, in IDATs of 1 MiB: the same image as
 // BM_ReadLargePng's, copied into memory touched beforehand.
 void BM_MemcpyFloor(benchmark::State& state) {
-  const Bytes png = LargePng(kMiB, state.range(0));
-  Bytes copy(png.size());  // zero-filled: every page is touched before the clock starts
+  const std::string png = LargePng(kMiB, state.range(0));
+  std::vector<std::uint8_t> copy(png.size());  // zero-filled: every page is touched before the clock starts
   std::memcpy(copy.data(), png.data(), png.size());
   for (auto _ : state) {
     std::memcpy(copy.data(), png.data(), png.size());
@@ -204,7 +171,7 @@ void BM_MemcpyFloor(benchmark::State& state) {
 // The same copy into a new block each time, freed at once, as the reader
 // allocates, fills and frees its copy of the image.
 void BM_MemcpyFreshFloor(benchmark::State& state) {
-  const Bytes png = LargePng(kMiB, state.range(0));
+  const std::string png = LargePng(kMiB, state.range(0));
   for (auto _ : state) {
     std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[png.size()]);
     std::memcpy(copy.get(), png.data(), png.size());
@@ -217,7 +184,7 @@ void BM_MemcpyFreshFloor(benchmark::State& state) {
 // range(0): bytes per line, LF included; range(1): bytes of text.
 void BM_ReadLargeZtxt(benchmark::State& state) {
   const std::int64_t size = state.range(1);
-  const Bytes png = ZtxtPng(CompressedText(state.range(0), size));
+  const std::string png = ZtxtPng(CompressedText(state.range(0), size));
   // Every LF gains a CR, so the rendered text is at least as long as the text.
   TimeReads(state, png, size,
             [size](const char* text) { return static_cast<std::int64_t>(std::strlen(text)) > size; });
@@ -228,7 +195,7 @@ void BM_ReadLargeZtxt(benchmark::State& state) {
 // does before it converts the text.
 void BM_DecompressCodec(benchmark::State& state) {
   const std::int64_t size = state.range(1);
-  const Bytes& stream = CompressedText(state.range(0), size);
+  const std::string& stream = CompressedText(state.range(0), size);
   TBitMemoryStream source;
   source.WriteBuffer(stream.data(), static_cast<std::int32_t>(stream.size()));
   for (auto _ : state) {
@@ -246,15 +213,15 @@ void BM_DecompressCodec(benchmark::State& state) {
 // same stream into a buffer of the text's size, touched beforehand.
 void BM_InflateFloor(benchmark::State& state) {
   const std::int64_t size = state.range(1);
-  const Bytes& stream = CompressedText(state.range(0), size);
-  Bytes text(static_cast<std::size_t>(size));
+  const std::string& stream = CompressedText(state.range(0), size);
+  std::vector<std::uint8_t> text(static_cast<std::size_t>(size));
   uLongf length = static_cast<uLongf>(size);
-  Require(uncompress(text.data(), &length, stream.data(), static_cast<uLong>(stream.size())) == Z_OK &&
+  Require(uncompress(text.data(), &length, BytesOf(stream), static_cast<uLong>(stream.size())) == Z_OK &&
               length == static_cast<uLongf>(size),
           "the text did not inflate whole");
   for (auto _ : state) {
     length = static_cast<uLongf>(size);
-    int result = uncompress(text.data(), &length, stream.data(), static_cast<uLong>(stream.size()));
+    int result = uncompress(text.data(), &length, BytesOf(stream), static_cast<uLong>(stream.size()));
     benchmark::DoNotOptimize(result);
     benchmark::ClobberMemory();
   }
@@ -266,11 +233,11 @@ void BM_InflateFloor(benchmark::State& state) {
 // inflating it (here it is even told the size).
 void BM_InflateFreshFloor(benchmark::State& state) {
   const std::int64_t size = state.range(1);
-  const Bytes& stream = CompressedText(state.range(0), size);
+  const std::string& stream = CompressedText(state.range(0), size);
   for (auto _ : state) {
     std::unique_ptr<std::uint8_t[]> text(new std::uint8_t[static_cast<std::size_t>(size)]);
     uLongf length = static_cast<uLongf>(size);
-    Require(uncompress(text.get(), &length, stream.data(), static_cast<uLong>(stream.size())) == Z_OK,
+    Require(uncompress(text.get(), &length, BytesOf(stream), static_cast<uLong>(stream.size())) == Z_OK,
             "the text did not inflate whole");
     benchmark::DoNotOptimize(text.get());
     benchmark::ClobberMemory();

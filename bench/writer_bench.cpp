@@ -42,10 +42,6 @@
 #include <cerrno>
 #endif
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -58,9 +54,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/png_frames.h"
+#include "bench/large_png.h"
 #include "stream/memory_stream.h"
 #include "stream/zlib_codec.h"
+#include "tests/support/files.h"
 #include "writer/comment_writer.h"
 
 namespace {
@@ -76,40 +73,14 @@ void RemoveScratchFiles() {
   for (const std::string& path : ScratchPaths()) std::remove(path.c_str());
 }
 
-}  // namespace
-
-namespace pngc::bench {
-
-void Require(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "pngcomment_writer_bench: %s\n", what);
-  RemoveScratchFiles();
-  std::exit(1);
-}
-
-}  // namespace pngc::bench
-
-namespace {
-
-using pngc::bench::AsBytes;
-using pngc::bench::Bytes;
-using pngc::bench::FillNoise;
-using pngc::bench::GetUint32;
 using pngc::bench::kKiB;
 using pngc::bench::kMiB;
-using pngc::bench::PngFramer;
-using pngc::bench::Require;
+using pngtest::BytesOf;
+using pngtest::Require;
+using pngtest::Section;
 using pngc::kFromBeginning;
 using pngc::TBitMemoryStream;
 using pngc::TZlib;
-
-#ifdef __GLIBC__
-// As in the reader's benchmark: every large block comes fresh from the
-// system whatever its size, as on Windows, rather than from pages glibc kept
-// once blocks of up to 32 MiB were freed, which would favour the smaller
-// texts and skew the doubling ratios.
-[[maybe_unused]] const bool kFreshLargeBlocks = mallopt(M_MMAP_THRESHOLD, 128 * 1024) != 0;
-#endif
 
 unsigned long ProcessId() {
 #ifdef _WIN32
@@ -127,6 +98,7 @@ class ScratchFile {
     const std::string name =
         "pngcomment_writer_bench-" + std::to_string(ProcessId()) + "-" + tag + ".png";
     path_ = (std::filesystem::temp_directory_path() / name).string();
+    pngtest::g_before_failing = RemoveScratchFiles;  // a run stopped by a failed check
     ScratchPaths().push_back(path_);
     ScratchPaths().push_back(temporary());
   }
@@ -148,19 +120,6 @@ class ScratchFile {
  private:
   std::string path_;
 };
-
-Bytes ReadFile(const char* path) {
-  std::FILE* file = std::fopen(path, "rb");
-  Require(file != nullptr, "the written file cannot be opened");
-  std::fseek(file, 0, SEEK_END);
-  const long size = std::ftell(file);
-  std::fseek(file, 0, SEEK_SET);
-  Bytes bytes(static_cast<std::size_t>(std::max(size, 0L)));
-  const bool read = size >= 0 && std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  std::fclose(file);
-  Require(read, "the written file cannot be read");
-  return bytes;
-}
 
 // ---- The floor's save: what any safe save of the same bytes does.
 
@@ -220,7 +179,7 @@ bool SaveDurably(const std::string& temporary, const char* target, const std::ui
 
 // The bytes copied into a new block, as the writer builds its output in
 // one, then saved.
-bool CopyAndSave(const ScratchFile& file, const Bytes& bytes) {
+bool CopyAndSave(const ScratchFile& file, const std::string& bytes) {
   std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[bytes.size()]);
   std::memcpy(copy.get(), bytes.data(), bytes.size());
   benchmark::DoNotOptimize(copy.get());
@@ -229,24 +188,17 @@ bool CopyAndSave(const ScratchFile& file, const Bytes& bytes) {
 
 // ---- Comment texts, and what the writer must make of them.
 
-// One keyword section of the comment text: `text` is what its chunk holds,
-// lines joined by LF, with no empty line and no LF at either end.
-struct Section {
-  const char* type;  // "tEXt" or "zTXt"
-  std::string keyword;
-  Bytes text;
-};
-
-// The comment text a host would pass: each section a header line ([keyword]
-// or <keyword>), then its lines, every line ending in CR LF.
+// The comment text a host would pass for sections whose texts hold no empty
+// line and no LF at either end: each section a header line ([keyword] or
+// <keyword>), then its lines, every line ending in CR LF.
 std::string CommentText(const std::vector<Section>& sections) {
   std::string comment;
   for (const Section& section : sections) {
-    const bool z = section.type[0] == 'z';
+    const bool z = section.compressed;
     comment += (z ? "<" : "[") + section.keyword + (z ? ">" : "]") + "\r\n";
-    for (std::uint8_t byte : section.text) {
+    for (char byte : section.text) {
       if (byte == '\n') comment += '\r';
-      comment += static_cast<char>(byte);
+      comment += byte;
     }
     comment += "\r\n";
   }
@@ -257,7 +209,7 @@ std::string CommentText(const std::vector<Section>& sections) {
 // number, in sentences, in lines of 50 to 80 bytes. It deflates about as
 // English text does, which numbered lines or one repeated line would not.
 // `seed` picks the words.
-Bytes Prose(std::int64_t size, std::uint32_t seed) {
+std::string Prose(std::int64_t size, std::uint32_t seed) {
   static const char* const kWords[] = {
       "the",      "harbour", "light",     "morning", "boats",    "were",      "drawn",
       "up",       "on",      "shingle",   "and",     "a",        "fisherman", "mended",
@@ -275,7 +227,7 @@ Bytes Prose(std::int64_t size, std::uint32_t seed) {
       "near",     "left",    "edge",      "frame",   "scanned",  "at",        "high",
       "resolution", "retouched", "only",  "where",   "dust",     "marked",    "film"};
   constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
-  Bytes text;
+  std::string text;
   text.reserve(static_cast<std::size_t>(size) + 128);
   std::uint32_t state = seed | 1;  // xorshift32 never leaves 0
   auto next = [&state](std::uint32_t bound) {
@@ -322,98 +274,26 @@ Bytes Prose(std::int64_t size, std::uint32_t seed) {
 }
 
 // About `count` lines of prose, 65 bytes long on average.
-Bytes ProseLines(int count, std::uint32_t seed) { return Prose(count * 66, seed); }
-
-struct ChunkView {
-  std::size_t offset;  // of its length field
-  std::size_t next;    // the offset after its CRC
-  const std::uint8_t* data;
-  std::uint32_t size;
-  char type[5];
-};
-
-// The chunks of a well-framed PNG, CRCs checked.
-std::vector<ChunkView> Chunks(const Bytes& png) {
-  static const std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  Require(png.size() >= 8 && std::memcmp(png.data(), kSignature, 8) == 0, "no PNG signature");
-  std::vector<ChunkView> chunks;
-  std::size_t offset = 8;
-  while (offset < png.size()) {
-    Require(png.size() - offset >= 12, "a chunk cut short");
-    ChunkView chunk{};
-    chunk.offset = offset;
-    chunk.size = GetUint32(&png[offset]);
-    Require(chunk.size <= png.size() - offset - 12, "a chunk longer than the file");
-    std::memcpy(chunk.type, &png[offset + 4], 4);
-    chunk.data = &png[offset + 8];
-    chunk.next = offset + 12 + chunk.size;
-    const uLong crc = crc32(0L, &png[offset + 4], static_cast<uInt>(chunk.size + 4));
-    Require(GetUint32(&png[chunk.next - 4]) == static_cast<std::uint32_t>(crc), "a bad CRC");
-    chunks.push_back(chunk);
-    offset = chunk.next;
-  }
-  return chunks;
-}
-
-bool IsText(const ChunkView& chunk) {
-  return std::strcmp(chunk.type, "tEXt") == 0 || std::strcmp(chunk.type, "zTXt") == 0;
-}
-
-// True when `chunk` is the one `section` must become: the keyword, a zero
-// byte, then the text as it is (tEXt) or method 0 and a zlib stream that
-// inflates to exactly the text (zTXt).
-bool Holds(const ChunkView& chunk, const Section& section) {
-  const std::size_t keyword = section.keyword.size();
-  if (std::strcmp(chunk.type, section.type) != 0 || chunk.size < keyword + 1 ||
-      std::memcmp(chunk.data, section.keyword.data(), keyword) != 0 || chunk.data[keyword] != 0) {
-    return false;
-  }
-  const std::uint8_t* text = chunk.data + keyword + 1;
-  const std::size_t size = chunk.size - keyword - 1;
-  if (section.type[0] == 't') {
-    return size == section.text.size() && std::memcmp(text, section.text.data(), size) == 0;
-  }
-  if (size < 1 || text[0] != 0) return false;
-  Bytes inflated(section.text.size() + 1);  // one byte more shows a longer text
-  uLongf length = static_cast<uLongf>(inflated.size());
-  return uncompress(inflated.data(), &length, text + 1, static_cast<uLong>(size - 1)) == Z_OK &&
-         length == section.text.size() &&
-         std::memcmp(inflated.data(), section.text.data(), length) == 0;
-}
+std::string ProseLines(int count, std::uint32_t seed) { return Prose(count * 66, seed); }
 
 // Checks, outside the clock, that the file at `path` is `original` as the
 // writer must rewrite it: every chunk but tEXt and zTXt copied byte for byte
 // and in order, and right after IHDR one chunk per section. A case that
 // wrote anything else would time other work.
-void CheckRewrite(const char* path, const Bytes& original, const std::vector<Section>& sections) {
-  const Bytes written = ReadFile(path);
-  const std::vector<ChunkView> out = Chunks(written);
-  std::size_t next = 0;
-  for (const ChunkView& chunk : Chunks(original)) {
-    if (IsText(chunk)) continue;
-    const std::size_t length = chunk.next - chunk.offset;
-    Require(next < out.size() && out[next].next - out[next].offset == length &&
-                std::memcmp(&written[out[next].offset], &original[chunk.offset], length) == 0,
-            "a chunk was not copied as it was");
-    ++next;
-    if (std::strcmp(chunk.type, "IHDR") != 0) continue;
-    for (const Section& section : sections) {
-      Require(next < out.size() && Holds(out[next], section),
-              "a section did not become its chunk");
-      ++next;
-    }
-  }
-  Require(next == out.size(), "the written file has chunks more");
+void CheckRewrite(const char* path, const std::string& original, const std::vector<Section>& sections) {
+  const std::string written = pngtest::ReadFile(path);
+  pngtest::CheckRewrite(BytesOf(written), written.size(), BytesOf(original), original.size(),
+                        &sections);
 }
 
-bool Write(const ScratchFile& file, const Bytes& png, const std::string& comment) {
-  return pngc::WriteCommentFile(file.path(), png.data(), static_cast<std::int32_t>(png.size()),
+bool Write(const ScratchFile& file, const std::string& png, const std::string& comment) {
+  return pngc::WriteCommentFile(file.path(), BytesOf(png), static_cast<std::int32_t>(png.size()),
                                 comment.data(), static_cast<std::int32_t>(comment.size()));
 }
 
 // Writes the comment into `png` as often as the case asks. One untimed call
 // first creates the file, so that every timed one replaces it, and checks it.
-void TimeWrites(benchmark::State& state, const Bytes& png, const std::vector<Section>& sections,
+void TimeWrites(benchmark::State& state, const std::string& png, const std::vector<Section>& sections,
                 std::int64_t bytes) {
   const std::string comment = CommentText(sections);
   const ScratchFile file("write");
@@ -428,10 +308,10 @@ void TimeWrites(benchmark::State& state, const Bytes& png, const std::vector<Sec
 }
 
 // The same bytes through the floor's copy and save, checked the same way.
-void TimeCopyWrites(benchmark::State& state, const Bytes& png) {
+void TimeCopyWrites(benchmark::State& state, const std::string& png) {
   const ScratchFile file("floor");
   Require(CopyAndSave(file, png), "the floor's save failed");
-  Require(ReadFile(file.path()) == png, "the floor's save wrote other bytes");
+  Require(pngtest::ReadFile(file.path()) == png, "the floor's save wrote other bytes");
   bool ok = true;
   for (auto _ : state) {
     ok = CopyAndSave(file, png) && ok;
@@ -445,24 +325,24 @@ void TimeCopyWrites(benchmark::State& state, const Bytes& png) {
 // The image of BM_WriteLargePng and its floor: IDATs of 1 MiB, as common
 // writers make them, totalling `idat_total`, and old text chunks before and
 // after them, all of which the writer drops.
-Bytes LargePng(std::int64_t idat_total) {
+std::string LargePng(std::int64_t idat_total) {
   return pngc::bench::LargePng(kMiB, idat_total, "pngcomment writer benchmark");
 }
 
 // A comment as a user edits one: some tEXt and zTXt sections, 5 KiB in all.
 std::vector<Section> EditedComment() {
   return {
-      {"tEXt", "Title", AsBytes("Harbour at dawn (second print)")},
-      {"tEXt", "Description", ProseLines(24, 1)},
-      {"zTXt", "Note", ProseLines(32, 2)},
-      {"tEXt", "Software", AsBytes("pngcomment writer benchmark")},
-      {"zTXt", "History", ProseLines(16, 3)},
+      {false, "Title", "Harbour at dawn (second print)", ""},
+      {false, "Description", ProseLines(24, 1), ""},
+      {true, "Note", ProseLines(32, 2), ""},
+      {false, "Software", "pngcomment writer benchmark", ""},
+      {true, "History", ProseLines(16, 3), ""},
   };
 }
 
 // range(0): IDAT bytes in all.
 void BM_WriteLargePng(benchmark::State& state) {
-  const Bytes png = LargePng(state.range(0));
+  const std::string png = LargePng(state.range(0));
   TimeWrites(state, png, EditedComment(), static_cast<std::int64_t>(png.size()));
 }
 
@@ -474,46 +354,42 @@ void BM_CopyWriteFloor(benchmark::State& state) {
 
 // Making 16 MiB of prose takes a while, and the writer and its floor need
 // the same text: each is made once per run.
-const Bytes& LongProse(std::int64_t size) {
-  static std::map<std::int64_t, Bytes> texts;
-  Bytes& text = texts[size];
+const std::string& LongProse(std::int64_t size) {
+  static std::map<std::int64_t, std::string> texts;
+  std::string& text = texts[size];
   if (text.empty()) text = Prose(size, 0x2545F491u);
   return text;
 }
 
 // A small image with an old comment, which the long one replaces.
-Bytes SmallPng() {
-  PngFramer png(64 * kKiB);
-  png.Header(640, 480);
-  png.Text("tEXt", "Comment", AsBytes("An earlier comment."));
+std::string SmallPng() {
+  using namespace pngtest;
   std::uint32_t noise = 12345;
-  FillNoise(png.Begin("IDAT", 4 * kKiB), 4 * kKiB, noise);
-  png.End();
-  png.Chunk("IEND", nullptr, 0);
-  return png.Take();
+  return Png({Ihdr(640, 480), Text("Comment", "An earlier comment."),
+              Chunk("IDAT", Noise(4 * kKiB, noise)), Iend()});
 }
 
 // range(0): bytes of text, as its zTXt holds it (LF line ends); the comment
 // text passed is a little longer, its lines ending in CR LF.
 void BM_WriteLargeZtxt(benchmark::State& state) {
   const std::int64_t size = state.range(0);
-  TimeWrites(state, SmallPng(), {{"zTXt", "Comment", LongProse(size)}}, size);
+  TimeWrites(state, SmallPng(), {{true, "Comment", LongProse(size), ""}}, size);
 }
 
 // range(0): as for BM_WriteLargeZtxt; zlib's one-call deflate of the same
 // text at the writer's level, into a buffer of the bound's size touched
 // beforehand.
 void BM_DeflateFloor(benchmark::State& state) {
-  const Bytes& text = LongProse(state.range(0));
+  const std::string& text = LongProse(state.range(0));
   const uLong bound = compressBound(static_cast<uLong>(text.size()));
-  Bytes stream(bound);
+  std::vector<std::uint8_t> stream(bound);
   uLongf length = bound;
-  Require(compress2(stream.data(), &length, text.data(), static_cast<uLong>(text.size()),
+  Require(compress2(stream.data(), &length, BytesOf(text), static_cast<uLong>(text.size()),
                     Z_DEFAULT_COMPRESSION) == Z_OK,
           "compress2 failed");
   for (auto _ : state) {
     length = bound;
-    int result = compress2(stream.data(), &length, text.data(), static_cast<uLong>(text.size()),
+    int result = compress2(stream.data(), &length, BytesOf(text), static_cast<uLong>(text.size()),
                            Z_DEFAULT_COMPRESSION);
     benchmark::DoNotOptimize(result);
     benchmark::ClobberMemory();
@@ -524,7 +400,7 @@ void BM_DeflateFloor(benchmark::State& state) {
 // range(0): as for BM_WriteLargeZtxt; the plug-in's codec alone, deflating
 // the same text from a stream into a new stream at the writer's level.
 void BM_CompressCodec(benchmark::State& state) {
-  const Bytes& text = LongProse(state.range(0));
+  const std::string& text = LongProse(state.range(0));
   TBitMemoryStream source;
   source.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
   for (auto _ : state) {

@@ -1,7 +1,7 @@
 // Fuzz target: GetComment on arbitrary bytes, as a host would call it.
 //
 // Beyond "no crash, no leak", every result is checked against the model in
-// png_oracle.h: the comment text byte for byte (with its NUL), one summary
+// tests/support/png_model.h: the comment text byte for byte (with its NUL), one summary
 // of six CR LF lines per IHDR with its 13 data bytes, naming the image's
 // size and pixel size. The same bytes are then read again with null
 // out-parameters, with the system's local-memory calls failing (no block may
@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/png_oracle.h"
-#include "platform/local_memory.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
+#include "tests/support/local_blocks.h"
+#include "tests/support/png_model.h"
 
 namespace {
 
-using fuzzcheck::Require;
+using pngtest::BlockBytes;
+using pngtest::Require;
 
 // The allocation seam's hook: counts the plug-in's allocations and fails the
 // one numbered g_fail_at (0: none), noting that it did.
@@ -36,17 +37,6 @@ bool CountOrFail(pngc::os::Call call) {
     return true;
   }
   return false;
-}
-
-// The bytes of a local-memory block, as a host reads them.
-std::string BlockBytes(HLOCAL handle) {
-  const SIZE_T size = LocalSize(handle);
-  if (size == 0) return std::string();
-  const void* block = LocalLock(handle);
-  Require(block != nullptr, "a non-empty block cannot be locked");
-  std::string bytes(static_cast<const char*>(block), size);
-  LocalUnlock(handle);
-  return bytes;
 }
 
 // Six lines, each ending in CR LF, per summary: the second ends with the
@@ -139,7 +129,7 @@ void CheckFailedLocalMemory(const std::uint8_t* data, std::int32_t length, pngc:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 0x7FFFFFFF) return 0;
   const auto length = static_cast<std::int32_t>(size);
-  const fuzzcheck::Reading expected = fuzzcheck::ExpectedReading(data, size);
+  const pngtest::Reading expected = pngtest::ExpectedReading(data, size);
 
   // A plain call, its allocations counted.
   g_allocations = 0;
@@ -191,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 #else
     if (allocations > 0) {
-      CheckFailedAllocation(data, length, 1 + fuzzcheck::Hash(data, size) % allocations,
+      CheckFailedAllocation(data, length, 1 + pngtest::Hash(data, size) % allocations,
                             summary_text, comment_text);
     }
 #endif

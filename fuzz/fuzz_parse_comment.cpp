@@ -2,7 +2,7 @@
 // as chunks (ParseCommentText), with no image around it.
 //
 // The stream that comes out must be exactly the chunks that the model in
-// png_oracle.h expects, one per section and in order: framed with the right
+// tests/support/png_model.h expects, one per section and in order: framed with the right
 // lengths, tEXt or zTXt, right CRCs, keyword and text whole, a zTXt's data
 // its keyword, NUL, method 0 and one zlib stream inflating to the text.
 // TakeLine is also given the bare bytes, in a block of exactly their size,
@@ -12,13 +12,13 @@
 #include <cstring>
 #include <memory>
 
-#include "fuzz/png_oracle.h"
 #include "stream/memory_stream.h"
+#include "tests/support/png_model.h"
 #include "writer/comment_parser.h"
 
 namespace {
 
-using fuzzcheck::Require;
+using pngtest::Require;
 
 void CheckTakeLine(const std::uint8_t* data, std::size_t size) {
   // Exactly `size` bytes on the heap: one past them is a reported overflow.
@@ -53,13 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   comment.WriteBuffer("\0\0", 2);  // the end marker a real comment stream carries
   pngc::ParseCommentText(output, comment);
 
-  const auto sections = fuzzcheck::ExpectedSections(data, size);
+  const auto sections = pngtest::ExpectedSections(data, size);
   const std::uint8_t* out = output.GetMemory();
   const auto out_size = static_cast<std::size_t>(output.GetSize());
   Require(out != nullptr && out_size > 0, "no chunk was emitted");
   std::size_t at = 0;
-  for (const fuzzcheck::Section& section : sections) {
-    at = fuzzcheck::CheckTextChunk(out, out_size, at, section);
+  for (const pngtest::Section& section : sections) {
+    at = pngtest::CheckTextChunk(out, out_size, at, section);
   }
   Require(at == out_size, "more chunks were emitted than the text has sections");
   return 0;

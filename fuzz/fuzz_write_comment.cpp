@@ -2,7 +2,8 @@
 //
 // Input: two bytes giving (big-endian, modulo what is left) how many of the
 // remaining bytes are the image; the rest is the comment text. The file
-// written is read back and checked against the model in png_oracle.h: the
+// written is read back and checked against the model in
+// tests/support/png_model.h: the
 // image's first eight bytes, its chunks other than tEXt and zTXt byte for
 // byte and in order, after each IHDR exactly the chunks the text makes, and
 // from the first bytes that frame no complete chunk the image's tail as it
@@ -16,8 +17,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -31,14 +31,16 @@
 #define PNGC_FUZZ_PID getpid()
 #endif
 
-#include "fuzz/png_oracle.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
+#include "tests/support/files.h"
+#include "tests/support/png_model.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using fuzzcheck::Require;
+using pngtest::ReadFile;
+using pngtest::Require;
 
 constexpr char kFolderPrefix[] = "pngcomment-fuzz-";
 
@@ -92,56 +94,18 @@ void RemoveFolder() {
   fs::remove_all(Folder(), ignored);
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Require(static_cast<bool>(in), "the written file cannot be opened");
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The folder's entries, which may only be the target: no temporary file is
 // ever left behind.
 std::size_t FolderEntries(const fs::path& target) {
-  std::size_t entries = 0;
-  for (const auto& entry : fs::directory_iterator(Folder())) {
-    Require(entry.path().filename() == target.filename(), "a temporary file was left behind");
-    ++entries;
+  const std::set<std::string> names = pngtest::Listing(Folder());
+  for (const std::string& name : names) {
+    Require(name == target.filename().string(), "a temporary file was left behind");
   }
-  return entries;
+  return names.size();
 }
 
 void RequireOnlyTarget(const fs::path& target) {
   Require(FolderEntries(target) == 1, "the target file is missing");
-}
-
-// Checks the written file against the image and the sections of the text.
-void CheckWritten(const std::string& file, const std::uint8_t* image, std::size_t size,
-                  const std::vector<fuzzcheck::Section>* sections) {
-  const auto* out = reinterpret_cast<const std::uint8_t*>(file.data());
-  const std::size_t out_size = file.size();
-  const auto same_bytes = [&](std::size_t at, std::size_t from, std::size_t count) {
-    return at <= out_size && out_size - at >= count &&
-           (count == 0 ||
-            file.compare(at, count, reinterpret_cast<const char*>(image + from), count) == 0);
-  };
-  Require(same_bytes(0, 0, 8), "the first eight bytes were not copied");
-  std::size_t at = 8;
-  fuzzcheck::Chunk c;
-  for (std::size_t offset = 8; offset < size; offset = c.next) {
-    if (fuzzcheck::FrameChunk(image, size, offset, &c) != fuzzcheck::Framing::kComplete) {
-      Require(out_size - at == size - offset && same_bytes(at, offset, size - offset),
-              "the tail after the last complete chunk is not the image's tail");
-      return;
-    }
-    if (c.type == "tEXt" || c.type == "zTXt") continue;  // old text is dropped
-    Require(same_bytes(at, offset, c.next - offset), "a chunk was not copied byte for byte");
-    at += c.next - offset;
-    if (c.type == "IHDR" && sections != nullptr) {
-      for (const fuzzcheck::Section& s : *sections) {
-        at = fuzzcheck::CheckTextChunk(out, out_size, at, s);
-      }
-    }
-  }
-  Require(at == out_size, "bytes follow the last chunk of the image");
 }
 
 // Which file-system step the os fault hook fails.
@@ -202,9 +166,7 @@ void CheckFailedStep(const Write& w, pngc::os::Call step, bool fresh) {
   if (fresh) {
     fs::remove(target);
   } else {
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(before.data(), static_cast<std::streamsize>(before.size()));
-    Require(static_cast<bool>(out), "the old file cannot be made");
+    Require(pngtest::WriteFile(target, before), "the old file cannot be made");
   }
   g_failing_call = step;
   g_os_failed = false;
@@ -241,10 +203,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto image_size = static_cast<std::int32_t>(split);
   const char* comment = reinterpret_cast<const char*>(image + split);
   const auto comment_size = static_cast<std::int32_t>(rest_size - split);
-  std::vector<fuzzcheck::Section> sections;
+  std::vector<pngtest::Section> sections;
   if (comment_size > 0) {
-    const std::vector<fuzzcheck::OldChunk> olds = fuzzcheck::OldChunks(image, split);
-    sections = fuzzcheck::ExpectedSections(reinterpret_cast<const std::uint8_t*>(comment),
+    const std::vector<pngtest::OldChunk> olds = pngtest::OldChunks(image, split);
+    sections = pngtest::ExpectedSections(reinterpret_cast<const std::uint8_t*>(comment),
                                            static_cast<std::size_t>(comment_size), &olds);
   }
 
@@ -257,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // What is not a PNG is refused, and whatever the target held stays.
-  if (image_size < 8 || std::memcmp(image, "\x89PNG\r\n\x1a\n", 8) != 0) {
+  if (image_size < 8 || std::memcmp(image, pngtest::kSignature.data(), 8) != 0) {
     const bool existed = FolderEntries(target) == 1;
     const std::string before = existed ? ReadFile(target) : std::string();
     Require(WriteComment(0, name.c_str(), image, image_size, comment, comment_size) == kPngcFailed,
@@ -277,7 +239,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(result == kPngcOk, "WriteComment did not write a file it may write");
   RequireOnlyTarget(target);
   const std::string written = ReadFile(target);
-  CheckWritten(written, image, split, comment_size > 0 ? &sections : nullptr);
+  pngtest::CheckRewrite(pngtest::BytesOf(written), written.size(), image, split,
+                        comment_size > 0 ? &sections : nullptr);
 
   // One allocation failing, then one file-system step: the ones the input's
   // hash picks while fuzzing, each in turn when replaying.
@@ -289,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckFailedStep(write, step, true);
   }
 #else
-  const std::uint32_t hash = fuzzcheck::Hash(data, size);
+  const std::uint32_t hash = pngtest::Hash(data, size);
   if (allocations > 0) CheckFailedAllocation(write, 1 + hash % allocations);
   CheckFailedStep(write, kFileSteps[hash / 7 % std::size(kFileSteps)], size % 2 == 1);
 #endif

@@ -9,11 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/png_builder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -58,16 +59,14 @@ int main(int argc, char** argv) {
   for (const fs::path& path : inputs) {
     std::printf("replay: %s\n", path.string().c_str());
     std::fflush(stdout);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const std::string bytes = pngtest::ReadFile(path);
+    if (bytes.empty() && fs::file_size(path) != 0) {
       std::fprintf(stderr, "replay: cannot read %s\n", path.string().c_str());
       return 1;
     }
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                          std::istreambuf_iterator<char>());
     // libFuzzer never passes a null pointer, even for an empty input.
     static const std::uint8_t kEmpty = 0;
-    LLVMFuzzerTestOneInput(bytes.empty() ? &kEmpty : bytes.data(), bytes.size());
+    LLVMFuzzerTestOneInput(bytes.empty() ? &kEmpty : pngtest::BytesOf(bytes), bytes.size());
   }
   std::printf("replay: %lu inputs, all passed\n", static_cast<unsigned long>(inputs.size()));
   return 0;

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "platform/local_memory.h"
 #include "platform/os.h"
 #include "reader/comment_reader.h"
-#include "tests/png_builder.h"
+#include "tests/support/local_blocks.h"
+#include "tests/support/png_builder.h"
 
 namespace {
 
@@ -30,22 +30,16 @@ struct Result {
   }
 };
 
-std::string BlockBytes(void* handle) {
-  if (handle == kUntouched) return "<untouched>";
-  const std::size_t size = LocalSize(static_cast<HLOCAL>(handle));
-  if (size == 0) return "";
-  const void* bytes = LocalLock(static_cast<HLOCAL>(handle));
-  std::string text(static_cast<const char*>(bytes), size);
-  LocalUnlock(static_cast<HLOCAL>(handle));
-  return text;
+std::string BytesOrUntouched(void* handle) {
+  return handle == kUntouched ? "<untouched>" : BlockBytes(static_cast<HLOCAL>(handle));
 }
 
 void Read(const std::string& png, Result* result, std::int32_t size = -1) {
   pngc::ReadComment(reinterpret_cast<const std::uint8_t*>(png.data()),
                     size >= 0 ? size : static_cast<std::int32_t>(png.size()), &result->comment,
                     &result->summary);
-  result->comment_text = BlockBytes(result->comment);
-  result->summary_text = BlockBytes(result->summary);
+  result->comment_text = BytesOrUntouched(result->comment);
+  result->summary_text = BytesOrUntouched(result->summary);
 }
 
 std::string SummaryOf(std::uint32_t width, std::uint32_t height, std::size_t file_size) {

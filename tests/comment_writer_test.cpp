@@ -4,16 +4,16 @@
 
 #include <zlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "stream/memory_error.h"
+#include "tests/support/files.h"
+#include "tests/support/gtest_bytes.h"
+#include "tests/support/png_builder.h"
 #include "writer/comment_parser.h"
 #include "writer/comment_writer.h"
 #include "writer/text_chunk_emission.h"
-#include "tests/png_builder.h"
 
 namespace {
 
@@ -30,36 +30,13 @@ void Append(TBitMemoryStream& stream, const std::string& bytes) {
   stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
 }
 
-// A chunk as the parser produced it, the zTXt text inflated.
-struct Section {
-  std::string type, keyword, text;
-  bool operator==(const Section& other) const {
-    return type == other.type && keyword == other.keyword && text == other.text;
-  }
-};
-
-std::ostream& operator<<(std::ostream& out, const Section& s) {
-  return out << s.type << " '" << s.keyword << "' '" << s.text << "'";
-}
-
 // Reads the chunks back independently: right CRCs, zTXt with method 0 and a
 // zlib stream at the default level.
-std::vector<Section> Sections(const std::string& chunks) {
+std::vector<TextChunk> Sections(const std::string& chunks) {
   std::string rest;
-  std::vector<Section> sections;
+  std::vector<TextChunk> sections;
   for (const ParsedChunk& chunk : ParseChunks(kSignature + chunks, &rest)) {
-    EXPECT_TRUE(chunk.crc_ok) << chunk.type;
-    const auto nul = chunk.data.find('\0');
-    Section section{chunk.type, chunk.data.substr(0, nul), ""};
-    if (nul == std::string::npos) {
-      ADD_FAILURE() << "no keyword terminator";
-    } else if (chunk.type == "zTXt") {
-      EXPECT_EQ(chunk.data.substr(nul + 1, 3), "\0\x78\x9C"s) << "method 0, default level";
-      section.text = Inflate(chunk.data.substr(nul + 2));
-    } else {
-      section.text = chunk.data.substr(nul + 1);
-    }
-    sections.push_back(section);
+    sections.push_back(DecodeWritten(chunk));
   }
   EXPECT_EQ(rest, "");
   return sections;
@@ -91,7 +68,7 @@ TEST(TextChunkEmission, CompressedChunksInflateBackToTheText) {
   } cases[] = {{"Desc", "x\ny"}, {"Long", long_text}, {"Empty", ""}};
   for (const auto& c : cases) {
     const std::string chunk = Emit(c.keyword + '\0' + c.text, "zTXt", c.keyword);
-    EXPECT_EQ(Sections(chunk), (std::vector<Section>{{"zTXt", c.keyword, c.text}}));
+    EXPECT_EQ(Sections(chunk), (std::vector<TextChunk>{{"zTXt", c.keyword, c.text}}));
   }
   // The empty text is still a zlib stream, as the zTXt layout requires.
   EXPECT_EQ(Emit("Empty\0"s, "zTXt", "Empty").substr(0, 23),
@@ -100,7 +77,7 @@ TEST(TextChunkEmission, CompressedChunksInflateBackToTheText) {
   EXPECT_EQ(Emit("K\0t"s, "ztxt", "K").substr(4, 7), "ztxtK\0t"s);
 }
 
-std::vector<Section> Parse(const std::string& text) {
+std::vector<TextChunk> Parse(const std::string& text) {
   TBitMemoryStream output, comment;
   Append(comment, text + "\0\0"s);
   pngc::ParseCommentText(output, comment);
@@ -113,7 +90,7 @@ TEST(CommentParsing, SectionsFromLines) {
   const struct {
     const char* name;
     std::string text;
-    std::vector<Section> sections;
+    std::vector<TextChunk> sections;
   } cases[] = {
       {"tEXt", "[Title]\r\nA\r\nB\r\n", {{"tEXt", "Title", "A\nB"}}},
       {"zTXt", "<Title>\r\nA\r\nB", {{"zTXt", "Title", "A\nB"}}},
@@ -145,7 +122,7 @@ TEST(CommentParsing, SectionsFromLines) {
 TEST(CommentParsing, EmptyLinesInsideATextSurvive) {
   const struct {
     std::string text;
-    std::vector<Section> sections;
+    std::vector<TextChunk> sections;
   } cases[] = {
       {"[K]\r\na\r\n\r\nb\r\n", {{"tEXt", "K", "a\n\nb"}}},
       {"[K]\r\na\r\n\r\n\r\n\r\nb", {{"tEXt", "K", "a\n\n\n\nb"}}},
@@ -216,25 +193,15 @@ TEST(CommentRewrite, ReplacesTextChunksAndKeepsEveryOtherByte) {
   for (const auto& c : cases) EXPECT_TRUE(Rewrite(c.png, c.comment) == c.expected) << c.name;
 }
 
-namespace fs = std::filesystem;
-
 class WriteCommentFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              (std::string("pngc-write-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    target_ = (folder_ / "image.png").string();
-    std::ofstream(target_, std::ios::binary) << "old file";
-  }
-  void TearDown() override { fs::remove_all(folder_); }
+  void SetUp() override { WriteFile(target_, "old file"); }
   bool Write(const char* name, const std::string& png, const char* comment, std::int32_t length) {
     return pngc::WriteCommentFile(name, reinterpret_cast<const std::uint8_t*>(png.data()),
                                   static_cast<std::int32_t>(png.size()), comment, length);
   }
-  fs::path folder_;
-  std::string target_;
+  ScratchFolder folder_{"pngc-" + CurrentTestName()};
+  std::string target_ = (folder_ / "image.png").string();
 };
 
 // Result codes for unwritable targets and bad arguments are the host

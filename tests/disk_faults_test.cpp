@@ -5,13 +5,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
 #include "plugin/pngcomment.h"
-#include "tests/png_builder.h"
+#include "tests/support/files.h"
+#include "tests/support/png_builder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,12 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace pngtest;
-
-std::set<std::string> Listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
-}
 
 std::int32_t Write(const std::string& target, const std::string& png) {
   const std::string comment = "[Title]\r\nnew\r\n";
@@ -50,7 +43,7 @@ TEST(DiskFaults, FullFileSystemLeavesTheFileAsItWas) {
   }
   const std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(40000), Iend()});
   const std::string target = (mount_point / "image.png").string();
-  std::ofstream(target, std::ios::binary) << png;
+  WriteFile(target, png);
   EXPECT_EQ(Write(target, png), -5);
   EXPECT_TRUE(ReadFile(target) == png) << "the file was changed";
   EXPECT_EQ(Listing(mount_point), std::set<std::string>{"image.png"});
@@ -65,7 +58,7 @@ TEST(DiskFaults, FileHeldOpenByAnotherProgramIsLeftAsItWas) {
   fs::create_directories(folder);
   const std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(1000), Iend()});
   const std::string target = (folder / "image.png").string();
-  std::ofstream(target, std::ios::binary) << png;
+  WriteFile(target, png);
   HANDLE held = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);

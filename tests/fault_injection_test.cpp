@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <set>
 #include <string>
@@ -15,7 +13,9 @@
 #include "platform/local_memory.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
-#include "tests/png_builder.h"
+#include "tests/support/files.h"
+#include "tests/support/gtest_bytes.h"
+#include "tests/support/png_builder.h"
 
 namespace {
 
@@ -44,8 +44,6 @@ void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::string_literals;
 using namespace pngtest;
 
 // Fails the allocation after the `allowed` next ones, for one scope.
@@ -77,18 +75,10 @@ const std::string kComment =
 class FaultInjection : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("pngc-faults-"s + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    target_ = (folder_ / "image.png").string();
-    std::ofstream(target_, std::ios::binary) << "the user's file";
+    WriteFile(target_, "the user's file");
     Image();  // built now, not while allocations fail
   }
-  void TearDown() override {
-    pngc::os::SetFaultHook(nullptr);
-    fs::remove_all(folder_);
-  }
+  void TearDown() override { pngc::os::SetFaultHook(nullptr); }
   std::int32_t Read(void** comment, void** summary) {
     return GetComment(0, reinterpret_cast<const std::uint8_t*>(Image().data()),
                       static_cast<std::int32_t>(Image().size()), comment, summary);
@@ -100,13 +90,11 @@ class FaultInjection : public ::testing::Test {
   }
   void ExpectUntouched() {
     EXPECT_TRUE(ReadFile(target_) == "the user's file") << "the target was changed";
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_)) names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, std::set<std::string>{"image.png"}) << "no temporary file left";
+    EXPECT_EQ(Listing(folder_.path()), std::set<std::string>{"image.png"}) << "no temporary file left";
   }
 
-  fs::path folder_;
-  std::string target_;
+  ScratchFolder folder_{"pngc-" + CurrentTestName()};
+  std::string target_ = (folder_ / "image.png").string();
 };
 
 TEST_F(FaultInjection, EveryAllocationOfAReadFailsCleanly) {
@@ -162,7 +150,7 @@ TEST_F(FaultInjection, EveryAllocationOfAWriteFailsBeforeTheFileIsTouched) {
       break;
     }
     if (result == 0) {  // a failure absorbed by the retry at the exact size
-      std::ofstream(target_, std::ios::binary) << "the user's file";
+      WriteFile(target_, "the user's file");
       continue;
     }
     ++failures;

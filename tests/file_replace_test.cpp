@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -22,27 +21,15 @@
 
 #include "platform/os.h"
 #include "stream/memory_stream.h"
+#include "tests/support/files.h"
+#include "tests/support/gtest_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace pngtest;
 using pngc::TBitMemoryStream;
 using pngc::os::Call;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::set<std::string> Listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
-}
 
 void Fill(TBitMemoryStream& stream, const std::string& bytes) {
   stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
@@ -50,21 +37,15 @@ void Fill(TBitMemoryStream& stream, const std::string& bytes) {
 
 class SaveToFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("pngc-save-") + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
   void TearDown() override {
     pngc::os::SetFaultHook(nullptr);
     std::error_code ignored;
     fs::permissions(target(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    fs::remove_all(folder_, ignored);
   }
   fs::path target() const { return folder_ / "image.png"; }
 
-  fs::path folder_;
+  ScratchFolder scratch_{"pngc-" + CurrentTestName()};
+  const fs::path& folder_ = scratch_.path();
 };
 
 TEST_F(SaveToFileTest, ReplacesALongerFileWholeWhateverThePosition) {

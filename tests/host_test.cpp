@@ -10,7 +10,8 @@
 #include <zlib.h>
 
 #include "tests/plugin_host_fixture.h"
-#include "tests/png_builder.h"
+#include "tests/support/files.h"
+#include "tests/support/png_builder.h"
 #include "tools/plugin_loader.h"
 #include "tools/version_info.h"
 
@@ -23,7 +24,7 @@
 
 namespace {
 
-constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+using pngtest::kSignature;
 
 class HostTest : public ::testing::Test {
  protected:
@@ -94,19 +95,19 @@ TEST_F(HostTest, IsSupportedComparesTheEightSignatureBytes) {
   auto is_supported = library_.Get<IsSupportedFn>("IsSupported");
   ASSERT_NE(is_supported, nullptr);
   char data[32];
-  std::memcpy(data, kSignature, 8);
+  std::memcpy(data, kSignature.data(), 8);
   std::memset(data + 8, 0xEE, sizeof data - 8);  // anything may follow
   EXPECT_EQ(is_supported(data, 0), 0);
   for (int i = 0; i < 8; ++i) {
     for (int delta : {1, 0x80}) {
       char changed[8];
-      std::memcpy(changed, kSignature, 8);
+      std::memcpy(changed, kSignature.data(), 8);
       changed[i] = static_cast<char>(changed[i] ^ delta);
       EXPECT_EQ(is_supported(changed, 0), -1) << "byte " << i;
     }
   }
   char zeroed_eof[8];
-  std::memcpy(zeroed_eof, kSignature, 8);
+  std::memcpy(zeroed_eof, kSignature.data(), 8);
   zeroed_eof[6] = 0;  // 0x1A replaced by 0x00
   EXPECT_EQ(is_supported(zeroed_eof, 0), -1);
   EXPECT_EQ(is_supported(nullptr, 0), -1);
@@ -133,7 +134,7 @@ TEST_F(HostTest, IsSupportedReadsNothingPastTheEighthByte) {
   auto* pages = static_cast<char*>(map);
   ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
 #endif
-  std::memcpy(pages + page - 8, kSignature, 8);
+  std::memcpy(pages + page - 8, kSignature.data(), 8);
   EXPECT_EQ(is_supported(pages + page - 8, 0), 0);
 #ifdef _WIN32
   VirtualFree(pages, 0, MEM_RELEASE);

@@ -10,9 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -24,7 +22,10 @@
 #include <zlib.h>
 
 #include "tests/plugin_host_fixture.h"
-#include "tests/png_builder.h"
+#include "tests/support/files.h"
+#include "tests/support/gtest_bytes.h"
+#include "tests/support/png_builder.h"
+#include "tests/support/png_model.h"
 #include "tools/plugin_loader.h"
 
 namespace {
@@ -41,65 +42,6 @@ constexpr int kBombMiB = 64;
 #else
 constexpr int kBombMiB = 1024;
 #endif
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// The start of some bytes, escaped: some texts here run to megabytes.
-std::string Excerpt(const std::string& bytes) {
-  const std::string more =
-      bytes.size() > 40 ? "... (" + std::to_string(bytes.size()) + " bytes)" : "";
-  return ::testing::PrintToString(bytes.substr(0, 40)) + more;
-}
-
-::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
-  if (got == want) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
-  return ::testing::AssertionFailure()
-         << "differ from byte " << at << ": " << Excerpt(got.substr(at)) << " against "
-         << Excerpt(want.substr(at));
-}
-
-bool IsLead(char c) {
-  const auto b = static_cast<unsigned char>(c);
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
-// The section that a tEXt chunk's data bytes make in the comment text, as
-// the reading rules describe it: the keyword up to its NUL, then, when any
-// bytes follow that NUL (even only NULs), the text with LF as CR LF and NULs
-// dropped, a lead byte taking any byte but a NUL along, and CR LF.
-std::string Section(const std::string& data, char open, char close) {
-  std::size_t i = 0;
-  std::string keyword, text;
-  while (i < data.size() && data[i] != '\0') {
-    const std::size_t take = IsLead(data[i]) && i + 1 < data.size() && data[i + 1] != '\0' ? 2 : 1;
-    keyword += data.substr(i, take);
-    i += take;
-  }
-  const bool has_text = i + 1 < data.size();
-  for (++i; i < data.size();) {
-    if (data[i] == '\0') {
-      ++i;
-    } else if (data[i] == '\n') {
-      text += "\r\n";
-      ++i;
-    } else {
-      const std::size_t take =
-          IsLead(data[i]) && i + 1 < data.size() && data[i + 1] != '\0' ? 2 : 1;
-      text += data.substr(i, take);
-      i += take;
-    }
-  }
-  return open + keyword + close + "\r\n" + (has_text ? text + "\r\n" : "");
-}
 
 using CommentCheck = std::function<::testing::AssertionResult(const std::string&)>;
 
@@ -126,25 +68,8 @@ void PrintTo(const Recipe& recipe, std::ostream* out) { *out << recipe.name; }
 
 bool IsText(const std::string& type) { return type == "tEXt" || type == "zTXt"; }
 
-struct RawChunk {
-  std::string type, data, bytes;  // `bytes`: the whole chunk, length to CRC
-  bool crc_ok = false;
-};
-
-std::vector<RawChunk> SplitChunks(const std::string& png, std::string* rest) {
-  std::vector<RawChunk> chunks;
-  std::size_t offset = kSignature.size();
-  for (ParsedChunk& parsed : ParseChunks(png, rest)) {
-    const std::size_t size = 12 + parsed.data.size();
-    chunks.push_back(
-        {parsed.type, std::move(parsed.data), png.substr(offset, size), parsed.crc_ok});
-    offset += size;
-  }
-  return chunks;
-}
-
 // A text chunk that the writer made must be one a decoder accepts.
-::testing::AssertionResult WellFormedText(const RawChunk& chunk) {
+::testing::AssertionResult WellFormedText(const ParsedChunk& chunk) {
   if (!chunk.crc_ok) return ::testing::AssertionFailure() << "wrong CRC";
   const std::size_t nul = chunk.data.find('\0');
   if (nul == std::string::npos) return ::testing::AssertionFailure() << "no keyword terminator";
@@ -168,15 +93,15 @@ std::vector<RawChunk> SplitChunks(const std::string& png, std::string* rest) {
 void CheckRewrite(const std::string& input, const std::string& written, bool has_comment) {
   EXPECT_TRUE(SameBytes(written.substr(0, kSignature.size()), input.substr(0, kSignature.size())));
   std::string in_rest, out_rest;
-  const std::vector<RawChunk> in = SplitChunks(input, &in_rest);
-  const std::vector<RawChunk> out = SplitChunks(written, &out_rest);
+  const std::vector<ParsedChunk> in = ParseChunks(input, &in_rest);
+  const std::vector<ParsedChunk> out = ParseChunks(written, &out_rest);
   EXPECT_TRUE(SameBytes(out_rest, in_rest)) << "the malformed tail";
 
-  std::vector<const RawChunk*> want, kept;
-  for (const RawChunk& chunk : in) {
+  std::vector<const ParsedChunk*> want, kept;
+  for (const ParsedChunk& chunk : in) {
     if (!IsText(chunk.type)) want.push_back(&chunk);
   }
-  for (const RawChunk& chunk : out) {
+  for (const ParsedChunk& chunk : out) {
     if (!IsText(chunk.type)) kept.push_back(&chunk);
   }
   ASSERT_EQ(kept.size(), want.size()) << "chunks other than text";
@@ -185,7 +110,7 @@ void CheckRewrite(const std::string& input, const std::string& written, bool has
   }
 
   std::unordered_set<std::string> old_texts;
-  for (const RawChunk& chunk : in) {
+  for (const ParsedChunk& chunk : in) {
     if (IsText(chunk.type)) old_texts.insert(chunk.bytes);
   }
   std::optional<std::vector<std::string>> first_run;
@@ -227,7 +152,7 @@ class HostileHarness : public PluginHostFixture {
   };
 
   Reading Read(const std::string& png) {
-    void* const untouched = &folder_;  // what the host left there
+    void* const untouched = &scratch_;  // what the host left there
     void* comment = untouched;
     void* summary = untouched;
     Reading reading;
@@ -337,7 +262,7 @@ std::vector<Sample> TruncatedAtEveryByte() {
     const bool whole_stream = ztxt_data && ztxt_data->size() == ztxt.size() - 12;
     const bool some_stream = ztxt_data && ztxt_data->size() > 3;  // past "Z", NUL, method
     CommentCheck comment = [=](const std::string& got) -> ::testing::AssertionResult {
-      std::string want = text_data ? Section(*text_data, '[', ']') : "";
+      std::string want = text_data ? RenderText("tEXt", *text_data) : "";
       if (!ztxt_data) return SameBytes(got, want);
       want += "<" + ztxt_data->substr(0, ztxt_data->find('\0')) + ">\r\n";
       if (got.compare(0, want.size(), want) != 0) return SameBytes(got, want);
@@ -377,7 +302,7 @@ std::vector<Sample> LyingLength(const std::string& type, std::uint32_t length) {
   if (length == 0x7FFFFFFF) {
     if (type == "IHDR") summaries = 2;
     if (type == "tEXt")
-      want += Section(png.substr(kSignature.size() + 25 + before.size() + 8), '[', ']');
+      want += RenderText("tEXt", png.substr(kSignature.size() + 25 + before.size() + 8));
     if (type == "zTXt") want += "<K>\r\nzipped\r\n";
   }
   return One(type + " stating " + std::to_string(length), png, Exactly(want), summaries);

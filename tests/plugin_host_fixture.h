@@ -8,8 +8,9 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <system_error>
 
+#include "tests/support/files.h"
+#include "tests/support/gtest_bytes.h"
 #include "tools/plugin_loader.h"
 
 class PluginHostFixture : public ::testing::Test {
@@ -19,24 +20,15 @@ class PluginHostFixture : public ::testing::Test {
     get_comment_ = library_.Get<GetCommentFn>("GetComment");
     write_comment_ = library_.Get<WriteCommentFn>("WriteComment");
     ASSERT_TRUE(get_comment_ != nullptr && write_comment_ != nullptr);
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("pngc-") + test->test_suite_name() + "-" + test->name();
-    for (char& c : name) {
-      if (c == '/') c = '_';  // parameterised tests
-    }
-    folder_ = std::filesystem::temp_directory_path() /
-              (name + "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
   }
 
   PluginLibrary library_{PNGC_LIBRARY_NAME};
   GetCommentFn get_comment_ = nullptr;
   WriteCommentFn write_comment_ = nullptr;
-  std::filesystem::path folder_;
+  pngtest::ScratchFolder scratch_{
+      "pngc-" + pngtest::CurrentTestName() + "-" +
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())};
+  const std::filesystem::path& folder_ = scratch_.path();
 };
 
 #endif

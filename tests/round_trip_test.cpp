@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -18,7 +16,10 @@
 #include <vector>
 
 #include "tests/plugin_host_fixture.h"
-#include "tests/png_builder.h"
+#include "tests/support/files.h"
+#include "tests/support/gtest_bytes.h"
+#include "tests/support/png_builder.h"
+#include "tests/support/png_model.h"
 #include "tools/plugin_loader.h"
 
 namespace {
@@ -27,57 +28,12 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using namespace pngtest;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The start of some bytes, escaped: texts here run to 70 kB.
-std::string Excerpt(const std::string& bytes) {
-  const std::string more = bytes.size() > 40 ? "... (" + std::to_string(bytes.size()) + " bytes)" : "";
-  return ::testing::PrintToString(bytes.substr(0, 40)) + more;
-}
-
-::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
-  if (got == want) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
-  return ::testing::AssertionFailure() << "differ from byte " << at << ": " << Excerpt(got.substr(at))
-                                       << " against " << Excerpt(want.substr(at));
-}
-
-struct TextChunk {
-  std::string type, keyword, text;
-  bool operator==(const TextChunk& o) const {
-    return type == o.type && keyword == o.keyword && text == o.text;
-  }
-};
-std::ostream& operator<<(std::ostream& out, const TextChunk& c) {
-  return out << c.type << " " << Excerpt(c.keyword) << " " << Excerpt(c.text);
-}
-
-// A written text chunk as a PNG decoder sees it; a zTXt must hold method 0
-// and a zlib stream at the default level, also for an empty text (Inflate
-// throws on anything else, which fails the test).
-TextChunk Decode(const ParsedChunk& chunk) {
-  const auto nul = chunk.data.find('\0');
-  EXPECT_NE(nul, std::string::npos) << chunk.type << " without a keyword terminator";
-  TextChunk out{chunk.type, chunk.data.substr(0, nul),
-                nul < chunk.data.size() ? chunk.data.substr(nul + 1) : ""};
-  if (chunk.type != "zTXt") return out;
-  EXPECT_EQ(out.text.substr(0, 3), "\0\x78\x9C"s) << Excerpt(out.keyword);
-  out.text = Inflate(out.text.substr(std::min<std::size_t>(1, out.text.size())));
-  return out;
-}
-
 // Where the comment text breaks a text into lines: after every LF that a
-// lead byte does not take along (texts here hold no NUL to stop it).
+// lead byte does not take along.
 std::vector<std::size_t> LineStarts(const std::string& text) {
   std::vector<std::size_t> starts{0};
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && i + 1 < text.size()) ++i;
-    else if (b == '\n') starts.push_back(i + 1);
+  for (std::size_t i = 0; i < text.size(); i += CharacterLength(BytesOf(text), i, text.size())) {
+    if (text[i] == '\n') starts.push_back(i + 1);
   }
   return starts;
 }
@@ -211,12 +167,12 @@ class RoundTripTest : public PluginHostFixture {
 
   // The comment text handed over, without its NUL; empty when none is.
   std::string Comment(const std::string& png) {
-    void* comment = &folder_;  // what the host left there
+    void* comment = &scratch_;  // what the host left there
     void* summary = nullptr;
     EXPECT_EQ(get_comment_(0, reinterpret_cast<const std::uint8_t*>(png.data()),
                            static_cast<std::int32_t>(png.size()), &comment, &summary), 0);
     library_.FreeLocalBlock(summary);
-    if (comment == &folder_) return "";
+    if (comment == &scratch_) return "";
     std::string block = library_.LocalBlockBytes(comment);
     library_.FreeLocalBlock(comment);
     EXPECT_TRUE(block.size() >= 2 && block.back() == '\0') << Excerpt(block);
@@ -251,7 +207,7 @@ class RoundTripTest : public PluginHostFixture {
       EXPECT_TRUE(chunks[at].crc_ok) << "chunk " << at << " " << chunks[at].type;
       if (at >= 1 && at <= doc.texts.size()) {
         if (at - 1 == edited) {
-          EXPECT_EQ(Decode(chunks[at]), edit) << "the edited chunk " << at;
+          EXPECT_EQ(DecodeWritten(chunks[at]), edit) << "the edited chunk " << at;
         } else {
           EXPECT_EQ(chunks[at].type, old_texts[at - 1].type) << "chunk " << at;
           EXPECT_TRUE(SameBytes(chunks[at].data, old_texts[at - 1].data)) << "text chunk " << at;
@@ -360,7 +316,7 @@ TEST_F(RoundTripTest, KnownLossesApplyOnlyToTextTheUserTyped) {
     const std::vector<ParsedChunk> chunks = ParseChunks(ReadFile(folder_ / "out.png"));
     ASSERT_GE(chunks.size(), 2u);
     std::vector<TextChunk> back;
-    for (std::size_t i = 1; i + 1 < chunks.size(); ++i) back.push_back(Decode(chunks[i]));
+    for (std::size_t i = 1; i + 1 < chunks.size(); ++i) back.push_back(DecodeWritten(chunks[i]));
     EXPECT_EQ(back, c.typed);
   }
 }
@@ -372,7 +328,7 @@ TEST_F(RoundTripTest, UnwritableTargetsAreReportedAndLeftAlone) {
   EXPECT_TRUE(fs::is_empty(folder_)) << "nothing created";
 
   read_only_ = folder_ / "locked.png";
-  std::ofstream(read_only_, std::ios::binary) << png;
+  WriteFile(read_only_, png);
   fs::permissions(read_only_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   ASSERT_EQ(fs::status(read_only_).permissions() & fs::perms::owner_write, fs::perms::none);
@@ -406,7 +362,7 @@ TEST_F(RoundTripTest, UnwritableTargetsAreReportedAndLeftAlone) {
   };
   const fs::path fresh = folder_ / "new.png", old = folder_ / "old.png";
   const std::string old_bytes = kSignature + Ihdr(1, 1) + Text("Keep", "me") + Iend();
-  std::ofstream(old, std::ios::binary) << old_bytes;
+  WriteFile(old, old_bytes);
   for (const auto& c : refused) {
     for (const fs::path& target : {fresh, old}) {
       EXPECT_EQ(write_comment_(0, target.string().c_str(), c.image, c.size, c.comment, c.length), -4)

@@ -5,7 +5,7 @@
 
 #include "reader/image_summary.h"
 #include "reader/text_rendering.h"
-#include "tests/png_builder.h"
+#include "tests/support/png_builder.h"
 
 namespace {
 

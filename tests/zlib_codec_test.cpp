@@ -13,7 +13,7 @@
 
 #include "platform/os.h"
 #include "stream/memory_error.h"
-#include "tests/png_builder.h"
+#include "tests/support/png_builder.h"
 
 namespace {
 
@@ -32,13 +32,8 @@ void Load(TBitMemoryStream& stream, const std::string& bytes, std::int32_t posit
 
 // Deflate finds nothing to shorten here, so its output outgrows the input.
 std::string Random(std::size_t size) {
-  std::string bytes(size, '\0');
   std::uint32_t state = 2463534242u;
-  for (char& byte : bytes) {
-    state = state * 1664525u + 1013904223u;
-    byte = static_cast<char>(state >> 24);
-  }
-  return bytes;
+  return pngtest::Noise(size, state);
 }
 
 // Compressible, yet no two lines alike, so that a misplaced piece shows.

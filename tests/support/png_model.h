@@ -1,13 +1,13 @@
-// The fuzz targets' own model of what the plug-in must produce: chunk
-// framing, the comment text the reader renders and the chunks the writer
-// makes from an edited text. It is written from the rules in README.md, not
-// from the plug-in's code, and uses zlib directly, so that where the two
-// disagree one of them is wrong.
-#ifndef PNGCOMMENT_FUZZ_PNG_ORACLE_H
-#define PNGCOMMENT_FUZZ_PNG_ORACLE_H
+// A model of what the plug-in must produce, for the fuzz targets, the
+// GoogleTest suites and the benchmarks alike: the comment text the reader
+// renders and the chunks the writer makes from an edited text. It is
+// written from the rules in README.md, not from the plug-in's code, and reads
+// chunks and zlib streams with png_builder.h, so that where the two disagree
+// one of them is wrong.
+#ifndef PNGCOMMENT_TESTS_SUPPORT_PNG_MODEL_H
+#define PNGCOMMENT_TESTS_SUPPORT_PNG_MODEL_H
 
-#include <zlib.h>
-
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,13 +15,19 @@
 #include <string>
 #include <vector>
 
-namespace fuzzcheck {
+#include "tests/support/png_builder.h"
+
+namespace pngtest {
+
+// Set by a program that must tidy up before a failed check stops it.
+inline void (*g_before_failing)() = nullptr;
 
 // A violated expectation: report it and abort, so that libFuzzer (or the
-// replay) stops right here with the input that caused it.
+// replay, or the benchmark) stops right here with the input that caused it.
 [[noreturn]] inline void Fail(const char* what) {
-  std::fprintf(stderr, "fuzz check failed: %s\n", what);
+  std::fprintf(stderr, "check failed: %s\n", what);
   std::fflush(stderr);
+  if (g_before_failing != nullptr) g_before_failing();
   std::abort();
 }
 
@@ -29,84 +35,11 @@ inline void Require(bool condition, const char* what) {
   if (!condition) Fail(what);
 }
 
-inline std::uint32_t Be32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-
 // A byte-keyed FNV-1a hash, to derive repeatable choices from an input.
 inline std::uint32_t Hash(const std::uint8_t* data, std::size_t size) {
   std::uint32_t h = 2166136261u;
   for (std::size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
   return h;
-}
-
-enum class Framing { kComplete, kCutShort, kNoHeader, kTooLong };
-
-struct Chunk {
-  std::uint32_t length = 0;
-  std::string type;           // the four type bytes
-  std::size_t offset = 0;     // of the length field
-  std::size_t data = 0;       // of the first data byte
-  std::size_t available = 0;  // data bytes that are really there
-  std::size_t next = 0;       // past the CRC when complete, else the size
-};
-
-// How the bytes at `offset` frame a chunk; `chunk` is set for kComplete and
-// kCutShort.
-inline Framing FrameChunk(const std::uint8_t* bytes, std::size_t size, std::size_t offset,
-                          Chunk* chunk) {
-  if (offset > size || size - offset < 8) return Framing::kNoHeader;
-  const std::uint32_t length = Be32(bytes + offset);
-  if (length > 0x7FFFFFFFu) return Framing::kTooLong;
-  chunk->length = length;
-  chunk->type.assign(reinterpret_cast<const char*>(bytes + offset + 4), 4);
-  chunk->offset = offset;
-  chunk->data = offset + 8;
-  const std::size_t left = size - chunk->data;
-  chunk->available = length < left ? length : left;
-  const std::uint64_t end = std::uint64_t{chunk->data} + length + 4;
-  if (end > size) {
-    chunk->next = size;
-    return Framing::kCutShort;
-  }
-  chunk->next = static_cast<std::size_t>(end);
-  return Framing::kComplete;
-}
-
-// True when a complete chunk's stored CRC is the CRC-32 of its type and data.
-inline bool CrcMatches(const std::uint8_t* bytes, const Chunk& chunk) {
-  const std::uint8_t* start = bytes + chunk.offset + 4;
-  const uLong crc = crc32(crc32(0, Z_NULL, 0), start, static_cast<uInt>(chunk.length + 4));
-  return static_cast<std::uint32_t>(crc) == Be32(bytes + chunk.data + chunk.length);
-}
-
-struct Inflated {
-  std::string text;       // everything inflated before the stream ended or broke
-  bool ended = false;     // the zlib stream ended properly
-  bool all_used = false;  // ...and no byte followed it
-};
-
-// Inflates in one go with a generous output buffer, a different path from
-// the plug-in's 4096-byte rounds, so that the two must agree on the bytes.
-inline Inflated InflateAll(const std::uint8_t* data, std::size_t size) {
-  Inflated result;
-  z_stream z{};
-  if (inflateInit(&z) != Z_OK) Fail("the oracle's inflateInit failed");
-  z.next_in = const_cast<Bytef*>(data);
-  z.avail_in = static_cast<uInt>(size);
-  std::vector<unsigned char> out(1 << 16);
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    rc = inflate(&z, Z_NO_FLUSH);
-    result.text.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
-  }
-  result.ended = rc == Z_STREAM_END;
-  result.all_used = result.ended && z.avail_in == 0;
-  inflateEnd(&z);
-  return result;
 }
 
 // ---- Reading: the comment text and the summaries GetComment must give.
@@ -165,6 +98,11 @@ inline std::string RenderText(const std::string& type, const std::uint8_t* d, st
   return out;
 }
 
+// The same for a chunk's data held in a string.
+inline std::string RenderText(const std::string& type, const std::string& data) {
+  return RenderText(type, BytesOf(data), data.size());
+}
+
 struct Reading {
   std::string comment;                  // without the block's NUL
   std::vector<std::int32_t> summaries;  // width, height of each summarised IHDR
@@ -175,7 +113,7 @@ struct Reading {
 // are still rendered.
 inline Reading ExpectedReading(const std::uint8_t* bytes, std::size_t size) {
   Reading r;
-  Chunk c;
+  FramedChunk c;
   for (std::size_t offset = 8; offset < size; offset = c.next) {
     const Framing f = FrameChunk(bytes, size, offset, &c);
     if (f != Framing::kComplete && f != Framing::kCutShort) break;
@@ -213,7 +151,7 @@ struct OldChunk {
 // framed whole (what follows is copied as it is).
 inline std::vector<OldChunk> OldChunks(const std::uint8_t* image, std::size_t size) {
   std::vector<OldChunk> olds;
-  Chunk c;
+  FramedChunk c;
   for (std::size_t offset = 8; size >= 8 && offset < size; offset = c.next) {
     if (FrameChunk(image, size, offset, &c) != Framing::kComplete) break;
     if (c.type == "tEXt" || c.type == "zTXt") {
@@ -339,7 +277,7 @@ inline std::size_t CheckTextChunk(const std::uint8_t* bytes, std::size_t size, s
             "an old chunk that the text left as it was is not written as it was");
     return offset + section.kept.size();
   }
-  Chunk c;
+  FramedChunk c;
   Require(FrameChunk(bytes, size, offset, &c) == Framing::kComplete,
           "a made text chunk is not framed whole");
   Require(c.type == (section.compressed ? "zTXt" : "tEXt"), "a made chunk has the wrong type");
@@ -362,6 +300,37 @@ inline std::size_t CheckTextChunk(const std::uint8_t* bytes, std::size_t size, s
   return c.next;
 }
 
-}  // namespace fuzzcheck
+// Checks the file the writer made from an image of `size` bytes against the
+// image and the sections of the text (null: no comment text): the image's
+// first eight bytes, its chunks other than tEXt and zTXt byte for byte and
+// in order, after each IHDR exactly the chunks the sections make, and from
+// the first bytes that frame no complete chunk the image's tail as it was;
+// nothing else.
+inline void CheckRewrite(const std::uint8_t* out, std::size_t out_size, const std::uint8_t* image,
+                         std::size_t size, const std::vector<Section>* sections) {
+  const auto same_bytes = [&](std::size_t at, std::size_t from, std::size_t count) {
+    return at <= out_size && out_size - at >= count &&
+           std::equal(image + from, image + from + count, out + at);
+  };
+  Require(same_bytes(0, 0, 8), "the first eight bytes were not copied");
+  std::size_t at = 8;
+  FramedChunk c;
+  for (std::size_t offset = 8; offset < size; offset = c.next) {
+    if (FrameChunk(image, size, offset, &c) != Framing::kComplete) {
+      Require(out_size - at == size - offset && same_bytes(at, offset, size - offset),
+              "the tail after the last complete chunk is not the image's tail");
+      return;
+    }
+    if (c.type == "tEXt" || c.type == "zTXt") continue;  // old text is dropped
+    Require(same_bytes(at, offset, c.next - offset), "a chunk was not copied byte for byte");
+    at += c.next - offset;
+    if (c.type == "IHDR" && sections != nullptr) {
+      for (const Section& s : *sections) at = CheckTextChunk(out, out_size, at, s);
+    }
+  }
+  Require(at == out_size, "bytes follow the last chunk of the image");
+}
+
+}  // namespace pngtest
 
 #endif
