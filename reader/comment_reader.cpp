@@ -1,12 +1,15 @@
 #include "reader/comment_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "platform/os.h"
 #include "png/chunk.h"
 #include "reader/image_summary.h"
 #include "reader/text_rendering.h"
+#include "stream/memory_error.h"
 
 namespace pngc {
 namespace {
@@ -33,34 +36,55 @@ void* MakeLocalBlock(const TBitMemoryStream& text, bool terminate) {
 
 }  // namespace
 
-void WalkChunks(TBitMemoryStream& input, TBitMemoryStream& comment, TBitMemoryStream& summary) {
-  PngChunk chunk;
-  for (std::int32_t offset = kPngSignatureSize; offset < input.GetSize(); offset = chunk.next) {
-    const ChunkFraming framing = ReadChunkAt(input.GetMemory(), input.GetSize(), offset, &chunk);
-    if (framing != ChunkFraming::kComplete && framing != ChunkFraming::kCutShort) break;
-    input.Seek(chunk.data, kFromBeginning);
-    if (IsChunkType(chunk, "IHDR")) {
-      if (chunk.available >= kIhdrDataSize) RenderImageSummary(input, summary);
-    } else if (IsChunkType(chunk, "tEXt")) {
-      RenderTextChunk(input, comment, chunk.available);
-    } else if (IsChunkType(chunk, "zTXt")) {
-      RenderCompressedTextChunk(input, comment, chunk.available);
-    }
-    if (framing != ChunkFraming::kComplete) break;
-  }
-}
-
 void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out, void** summary_out) {
-  auto input = std::make_unique<TBitMemoryStream>();
-  // The image is copied first: window procedures that run while a zTXt is
-  // inflated may change the host's buffer.
-  if (image != nullptr && size > 0) {
-    input->Reserve(size);
-    input->WriteBuffer(image, size);
-  }
+  if (image == nullptr || size < 0) size = 0;
+  // The chunks the walk renders, found from their headers in the host's
+  // buffer; their data is copied, in file order, before anything is
+  // rendered. Pixel data is never touched.
+  struct Piece {
+    char kind;  // 'I' IHDR, 't' tEXt, 'z' zTXt
+    std::int32_t length;
+  };
+  std::vector<Piece> pieces;
+  std::int64_t total = 0;
+  const auto walk = [&](const auto& take) {
+    PngChunk chunk;
+    for (std::int32_t offset = kPngSignatureSize; offset < size; offset = chunk.next) {
+      const ChunkFraming framing = ReadChunkAt(image, size, offset, &chunk);
+      if (framing != ChunkFraming::kComplete && framing != ChunkFraming::kCutShort) break;
+      if (IsChunkType(chunk, "IHDR")) {
+        if (chunk.available >= kIhdrDataSize) take('I', chunk.data, kIhdrDataSize);
+      } else if (IsChunkType(chunk, "tEXt")) {
+        take('t', chunk.data, chunk.available);
+      } else if (IsChunkType(chunk, "zTXt")) {
+        take('z', chunk.data, chunk.available);
+      }
+      if (framing != ChunkFraming::kComplete) break;
+    }
+  };
+  walk([&](char, std::int32_t, std::int32_t length) { total += length; });
+  auto kept = std::make_unique<TBitMemoryStream>();
+  kept->Reserve(static_cast<std::int32_t>(std::min<std::int64_t>(total, 0x7FFFFFFF)));
+  walk([&](char kind, std::int32_t data, std::int32_t length) {
+    kept->WriteBuffer(image + data, length);
+    pieces.push_back({kind, length});
+  });
+  if (kept->GetSize() != total) throw EMemoryError();  // it cannot pass 2^31 - 1: the image does not
+
   auto comment = std::make_unique<TBitMemoryStream>();
   auto summary = std::make_unique<TBitMemoryStream>();
-  WalkChunks(*input, *comment, *summary);
+  std::int32_t at = 0;
+  for (const Piece& piece : pieces) {
+    kept->Seek(at, kFromBeginning);
+    if (piece.kind == 'I') {
+      RenderImageSummary(*kept, size, *summary);
+    } else if (piece.kind == 't') {
+      RenderTextChunk(*kept, *comment, piece.length);
+    } else {
+      RenderCompressedTextChunk(*kept, *comment, piece.length);
+    }
+    at += piece.length;
+  }
 
   if (summary_out != nullptr) {
     if (void* handle = MakeLocalBlock(*summary, false)) *summary_out = handle;

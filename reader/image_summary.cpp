@@ -43,7 +43,7 @@ void AppendLine(TBitMemoryStream& summary, const char* format, Args... args) {
 
 }  // namespace
 
-void RenderImageSummary(TBitMemoryStream& input, TBitMemoryStream& summary) {
+void RenderImageSummary(TBitMemoryStream& input, std::int32_t file_size, TBitMemoryStream& summary) {
   const std::int32_t width = ReadBE32(input);
   const std::int32_t height = ReadBE32(input);
   const std::uint8_t bit_depth = ReadByte(input);
@@ -57,7 +57,7 @@ void RenderImageSummary(TBitMemoryStream& input, TBitMemoryStream& summary) {
   AppendLine(summary, "Color Type : %s\r\n", ColourTypeName(colour_type));
   AppendLine(summary, "Color Depth: %d bits/pixel\r\n", static_cast<int>(bit_depth));
   AppendLine(summary, "Interlace  : %s\r\n", InterlaceName(interlace));
-  AppendLine(summary, "File Size  : %d byte\r\n", static_cast<int>(input.GetSize()));
+  AppendLine(summary, "File Size  : %d byte\r\n", static_cast<int>(file_size));
 }
 
 }  // namespace pngc

@@ -3,14 +3,16 @@
 #ifndef PNGCOMMENT_READER_IMAGE_SUMMARY_H
 #define PNGCOMMENT_READER_IMAGE_SUMMARY_H
 
+#include <cstdint>
+
 #include "stream/memory_stream.h"
 
 namespace pngc {
 
 // Reads the 13 IHDR data bytes at `input`'s position (the caller makes sure
 // they are there) and appends the six summary lines, each ending in CR LF,
-// to `summary`. The file size line shows `input`'s size.
-void RenderImageSummary(TBitMemoryStream& input, TBitMemoryStream& summary);
+// to `summary`. The file size line shows `file_size`.
+void RenderImageSummary(TBitMemoryStream& input, std::int32_t file_size, TBitMemoryStream& summary);
 
 }  // namespace pngc
 

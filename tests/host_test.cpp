@@ -113,34 +113,55 @@ TEST_F(HostTest, IsSupportedComparesTheEightSignatureBytes) {
   EXPECT_EQ(is_supported(nullptr, 0), -1);
 }
 
+// Pages of the test's own, some of which can be made unreadable: bytes put
+// against such a page show that a call does not read there.
+class GuardedPages {
+ public:
+  explicit GuardedPages(std::size_t count) : count_(count) {
+#ifdef _WIN32
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    page_ = info.dwPageSize;
+    pages_ = static_cast<char*>(VirtualAlloc(nullptr, count * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+#else
+    page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* map = mmap(nullptr, count * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    pages_ = map == MAP_FAILED ? nullptr : static_cast<char*>(map);
+#endif
+  }
+  ~GuardedPages() {
+#ifdef _WIN32
+    if (pages_ != nullptr) VirtualFree(pages_, 0, MEM_RELEASE);
+#else
+    if (pages_ != nullptr) munmap(pages_, count_ * page_);
+#endif
+  }
+  bool Forbid(std::size_t first, std::size_t count) {
+#ifdef _WIN32
+    DWORD old;
+    return VirtualProtect(pages_ + first * page_, count * page_, PAGE_NOACCESS, &old) != 0;
+#else
+    return mprotect(pages_ + first * page_, count * page_, PROT_NONE) == 0;
+#endif
+  }
+  char* at(std::size_t page) const { return pages_ + page * page_; }
+  std::size_t page() const { return page_; }
+
+ private:
+  std::size_t count_, page_ = 0;
+  char* pages_ = nullptr;
+};
+
 // The signature placed against an unreadable page: a read past the eighth
 // byte would fault.
 TEST_F(HostTest, IsSupportedReadsNothingPastTheEighthByte) {
   auto is_supported = library_.Get<IsSupportedFn>("IsSupported");
   ASSERT_NE(is_supported, nullptr);
-#ifdef _WIN32
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  const std::size_t page = info.dwPageSize;
-  auto* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT,
-                                                PAGE_READWRITE));
-  ASSERT_NE(pages, nullptr);
-  DWORD old;
-  ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &old));
-#else
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  void* map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(map, MAP_FAILED);
-  auto* pages = static_cast<char*>(map);
-  ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
-#endif
-  std::memcpy(pages + page - 8, kSignature.data(), 8);
-  EXPECT_EQ(is_supported(pages + page - 8, 0), 0);
-#ifdef _WIN32
-  VirtualFree(pages, 0, MEM_RELEASE);
-#else
-  munmap(pages, 2 * page);
-#endif
+  GuardedPages pages(2);
+  ASSERT_NE(pages.at(0), nullptr);
+  ASSERT_TRUE(pages.Forbid(1, 1));
+  std::memcpy(pages.at(1) - 8, kSignature.data(), 8);
+  EXPECT_EQ(is_supported(pages.at(1) - 8, 0), 0);
 }
 
 // GetComment as a host calls it: the image bytes in, two blocks out.
@@ -168,6 +189,30 @@ class GetCommentTest : public HostTest {
   void* comment_ = kUntouched;
   void* summary_ = kUntouched;
 };
+
+// The image's pixel data on unreadable pages: the walk reads chunk headers,
+// IHDR and the texts, never the data it does not show.
+TEST_F(GetCommentTest, NeverReadsThePixelData) {
+  using namespace pngtest;
+  GuardedPages pages(4);
+  ASSERT_NE(pages.at(0), nullptr);
+  // IHDR, a tEXt and an IDAT header end where the unreadable pages begin;
+  // the IDAT's CRC, a zTXt and IEND follow them.
+  const std::size_t data = 2 * pages.page();
+  const std::string head = Png({Ihdr(5, 5), Text("A", "before")}) +
+                           ChunkStating(static_cast<std::uint32_t>(data), "IDAT", "").substr(0, 8);
+  const std::string after = std::string(4, '\0') + Ztxt("Z", "after") + Iend();
+  char* start = pages.at(1) - head.size();
+  std::memcpy(start, head.data(), head.size());
+  std::memcpy(pages.at(3), after.data(), after.size());
+  ASSERT_TRUE(pages.Forbid(1, 2));
+  comment_ = summary_ = kUntouched;
+  const auto size = static_cast<std::int32_t>(head.size() + data + after.size());
+  EXPECT_EQ(get_comment_(0, reinterpret_cast<const std::uint8_t*>(start), size, &comment_, &summary_), 0);
+  EXPECT_EQ(library_.LocalBlockBytes(comment_), std::string("[A]\r\nbefore\r\n<Z>\r\nafter\r\n") + '\0');
+  EXPECT_NE(library_.LocalBlockBytes(summary_).find("File Size  : " + std::to_string(size) + " byte"),
+            std::string::npos);
+}
 
 TEST_F(GetCommentTest, HandsOverTheSummaryAndTheCommentText) {
   using namespace pngtest;
@@ -298,6 +343,27 @@ LRESULT CALLBACK ScribblingWindowProc(HWND window, UINT message, WPARAM wparam, 
     g_host_comment->assign(g_host_comment->size(), 'Y');
   }
   return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// The host's windows are served while a zTXt inflates; what they do then to
+// the host's image must not reach the texts.
+TEST_F(GetCommentTest, ReadsTheImageAsTheCallFoundIt) {
+  HWND window = MessageWindow("pngcomment-scribbling-reader", ScribblingWindowProc);
+  ASSERT_NE(window, nullptr);
+  using namespace pngtest;
+  std::string png = Png({Ihdr(1, 1), Ztxt("Big", std::string(100000, 'z')), Text("After", "a"), Ihdr(2, 2)});
+  ASSERT_EQ(Read(png), 0);  // no message waiting: the reference
+  const std::string comment = library_.LocalBlockBytes(comment_), summary = library_.LocalBlockBytes(summary_);
+  std::string name = "unused", text = "unused";
+  g_host_name = &name;
+  g_host_image = &png;
+  g_host_comment = &text;
+  PostMessageA(window, WM_APP, 0, 0);
+  EXPECT_EQ(Read(png), 0);
+  EXPECT_EQ(png, std::string(png.size(), 'X')) << "the window was served during the call";
+  EXPECT_EQ(library_.LocalBlockBytes(comment_), comment);
+  EXPECT_EQ(library_.LocalBlockBytes(summary_), summary);
+  DestroyWindow(window);
 }
 
 using WriteCommentHostTest = PluginHostFixture;

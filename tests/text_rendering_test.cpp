@@ -37,7 +37,7 @@ std::string Summary(std::uint32_t width, std::uint32_t height, std::uint8_t dept
   // Pad the stream to the file size the summary reports.
   Input input(ihdr.substr(8, 13), std::string(static_cast<std::size_t>(file_size) - 13, 'p'), "");
   TBitMemoryStream summary;
-  RenderImageSummary(input.stream, summary);
+  RenderImageSummary(input.stream, file_size, summary);
   EXPECT_EQ(input.stream.GetPosition(), input.end) << "reads exactly the 13 data bytes";
   return Content(summary);
 }
