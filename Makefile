@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets (CMakePresets.json), which carry every
 # build: this file only chooses among them. Every target first installs what
 # is missing (scripts/install-deps).
-.PHONY: all deps build demo test bench fuzz clean
+.PHONY: all deps build demo test bench fuzz package clean
 
 # Two Windows builds of the same code: win32, the product (the i686 DLL that
 # hosts load), and win64, an x86_64 build that exists to run the Windows code
@@ -83,6 +83,20 @@ fuzz: deps
 	    -artifact_prefix=$(FUZZ_BUILD)/artifacts-$$t/ $(FUZZ_BUILD)/corpus-$$t fuzz/crashers \
 	    || { echo "fuzz_$$t failed: see $(FUZZ_BUILD)/artifacts-$$t/"; exit 1; }; \
 	done
+
+# Packages: a .deb of the native build, and a .zip of the 32-bit Windows
+# build (pngcomment.dll, pngcomment.exe, README.md, LICENSE), both left in
+# build/packages/.
+PACKAGES := $(CURDIR)/build/packages
+package: deps
+	@for preset in native win32; do \
+	  cmake --preset $$preset >/dev/null && cmake --build --preset $$preset || exit 1; \
+	done
+	@rm -rf $(PACKAGES)
+	cd build/native && cpack -G DEB -B $(PACKAGES)
+	cd build/win32 && cpack -G ZIP -B $(PACKAGES)
+	@rm -rf $(PACKAGES)/_CPack_Packages
+	@ls -l $(PACKAGES)
 
 clean:
 	rm -rf build
