@@ -79,7 +79,8 @@ class State {
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
 #else
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 #endif
   }
 
@@ -183,15 +184,15 @@ inline int RunSpecifiedBenchmarks(int argc, char** argv) {
 
 #define PNGC_SHIM_CONCAT2(a, b) a##b
 #define PNGC_SHIM_CONCAT(a, b) PNGC_SHIM_CONCAT2(a, b)
-#define BENCHMARK(function)                                                                    \
+#define BENCHMARK(function)                                                               \
   static ::benchmark::internal::Benchmark* PNGC_SHIM_CONCAT(pngc_benchmark_, __COUNTER__) \
-      __attribute__((unused)) = ::benchmark::internal::RegisterBenchmarkInternal(           \
+      __attribute__((unused)) = ::benchmark::internal::RegisterBenchmarkInternal(         \
           new ::benchmark::internal::Benchmark(#function, function))
 // The trailing declaration takes the semicolon after BENCHMARK_MAIN().
-#define BENCHMARK_MAIN()                                                 \
-  int main(int argc, char** argv) {                                      \
-    return ::benchmark::internal::RunSpecifiedBenchmarks(argc, argv);    \
-  }                                                                      \
+#define BENCHMARK_MAIN()                                              \
+  int main(int argc, char** argv) {                                   \
+    return ::benchmark::internal::RunSpecifiedBenchmarks(argc, argv); \
+  }                                                                   \
   int main(int, char**)
 
 #endif

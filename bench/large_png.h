@@ -54,7 +54,8 @@ inline std::string TextLines(int first, int count) {
 // names the program that made it, in a tEXt of its own. Its buffer is
 // reserved up front: a 256 MiB image must not be reallocated (and briefly
 // held twice) in a 32-bit process.
-inline std::string LargePng(std::int64_t idat_chunk, std::int64_t idat_total, const char* software) {
+inline std::string LargePng(std::int64_t idat_chunk, std::int64_t idat_total,
+                            const char* software) {
   using namespace pngtest;
   const auto chunks = static_cast<std::size_t>((idat_total + idat_chunk - 1) / idat_chunk);
   std::string png;
@@ -69,7 +70,8 @@ inline std::string LargePng(std::int64_t idat_chunk, std::int64_t idat_total, co
   png += Text("Software", software);
   std::uint32_t noise = 0x9E3779B9u;
   for (std::int64_t done = 0; done < idat_total; done += idat_chunk) {
-    png += Chunk("IDAT", Noise(static_cast<std::size_t>(std::min(idat_chunk, idat_total - done)), noise));
+    png += Chunk("IDAT",
+                 Noise(static_cast<std::size_t>(std::min(idat_chunk, idat_total - done)), noise));
   }
   png += Text("Comment", "Scanned from the original negative.");
   png += Ztxt("Note", TextLines(1000, 32));

@@ -42,13 +42,13 @@
 
 namespace {
 
+using pngc::kFromBeginning;
+using pngc::TBitMemoryStream;
+using pngc::TZlib;
 using pngc::bench::kKiB;
 using pngc::bench::kMiB;
 using pngtest::BytesOf;
 using pngtest::Require;
-using pngc::kFromBeginning;
-using pngc::TBitMemoryStream;
-using pngc::TZlib;
 
 // The image of BM_ReadLargePng and its floors.
 std::string LargePng(std::int64_t idat_chunk, std::int64_t idat_total) {
@@ -158,7 +158,8 @@ void BM_ReadLargePng(benchmark::State& state) {
 // BM_ReadLargePng's, copied into memory touched beforehand.
 void BM_MemcpyFloor(benchmark::State& state) {
   const std::string png = LargePng(kMiB, state.range(0));
-  std::vector<std::uint8_t> copy(png.size());  // zero-filled: every page is touched before the clock starts
+  // Zero-filled: every page is touched before the clock starts.
+  std::vector<std::uint8_t> copy(png.size());
   std::memcpy(copy.data(), png.data(), png.size());
   for (auto _ : state) {
     std::memcpy(copy.data(), png.data(), png.size());
@@ -186,8 +187,9 @@ void BM_ReadLargeZtxt(benchmark::State& state) {
   const std::int64_t size = state.range(1);
   const std::string png = ZtxtPng(CompressedText(state.range(0), size));
   // Every LF gains a CR, so the rendered text is at least as long as the text.
-  TimeReads(state, png, size,
-            [size](const char* text) { return static_cast<std::int64_t>(std::strlen(text)) > size; });
+  TimeReads(state, png, size, [size](const char* text) {
+    return static_cast<std::int64_t>(std::strlen(text)) > size;
+  });
 }
 
 // range(0), range(1): as for BM_ReadLargeZtxt; the plug-in's codec alone,
@@ -216,12 +218,14 @@ void BM_InflateFloor(benchmark::State& state) {
   const std::string& stream = CompressedText(state.range(0), size);
   std::vector<std::uint8_t> text(static_cast<std::size_t>(size));
   uLongf length = static_cast<uLongf>(size);
-  Require(uncompress(text.data(), &length, BytesOf(stream), static_cast<uLong>(stream.size())) == Z_OK &&
+  Require(uncompress(text.data(), &length, BytesOf(stream), static_cast<uLong>(stream.size())) ==
+                  Z_OK &&
               length == static_cast<uLongf>(size),
           "the text did not inflate whole");
   for (auto _ : state) {
     length = static_cast<uLongf>(size);
-    int result = uncompress(text.data(), &length, BytesOf(stream), static_cast<uLong>(stream.size()));
+    int result =
+        uncompress(text.data(), &length, BytesOf(stream), static_cast<uLong>(stream.size()));
     benchmark::DoNotOptimize(result);
     benchmark::ClobberMemory();
   }
@@ -237,8 +241,9 @@ void BM_InflateFreshFloor(benchmark::State& state) {
   for (auto _ : state) {
     std::unique_ptr<std::uint8_t[]> text(new std::uint8_t[static_cast<std::size_t>(size)]);
     uLongf length = static_cast<uLongf>(size);
-    Require(uncompress(text.get(), &length, BytesOf(stream), static_cast<uLong>(stream.size())) == Z_OK,
-            "the text did not inflate whole");
+    Require(
+        uncompress(text.get(), &length, BytesOf(stream), static_cast<uLong>(stream.size())) == Z_OK,
+        "the text did not inflate whole");
     benchmark::DoNotOptimize(text.get());
     benchmark::ClobberMemory();
   }
@@ -258,18 +263,21 @@ constexpr std::int64_t kSmallIdat = 8 * kKiB;  // many more headers to walk
 constexpr std::int64_t kProseLine = 29;        // "line 00000042 of the comment\n"
 constexpr std::int64_t kShortLine = 2;         // a digit and an LF
 
-#define PNGC_CASE(function, mib, total, ...)                                   \
-  BENCHMARK(function)->Args({__VA_ARGS__})->Iterations((total) / (mib))        \
-      ->Unit(benchmark::kMillisecond)->UseRealTime()
-#define PNGC_IMAGE(mib)                                                        \
-  PNGC_CASE(BM_ReadLargePng, mib, kImageTotalMiB, kLargeIdat, (mib) * kMiB);   \
-  PNGC_CASE(BM_MemcpyFloor, mib, kImageTotalMiB, (mib) * kMiB);                \
-  PNGC_CASE(BM_MemcpyFreshFloor, mib, kImageTotalMiB, (mib) * kMiB)
-#define PNGC_TEXT(line, mib)                                                   \
-  PNGC_CASE(BM_ReadLargeZtxt, mib, kTextTotalMiB, line, (mib) * kMiB);         \
-  PNGC_CASE(BM_DecompressCodec, mib, kTextTotalMiB, line, (mib) * kMiB);       \
-  PNGC_CASE(BM_InflateFloor, mib, kTextTotalMiB, line, (mib) * kMiB);         \
-  PNGC_CASE(BM_InflateFreshFloor, mib, kTextTotalMiB, line, (mib) * kMiB)
+#define PNGC_CASE(function, mib, total, ...) \
+  BENCHMARK(function)                        \
+      ->Args({__VA_ARGS__})                  \
+      ->Iterations((total) / (mib))          \
+      ->Unit(benchmark::kMillisecond)        \
+      ->UseRealTime()
+#define PNGC_IMAGE(mib)                                                    \
+  PNGC_CASE(BM_ReadLargePng, mib, kImageTotalMiB, kLargeIdat, (mib)*kMiB); \
+  PNGC_CASE(BM_MemcpyFloor, mib, kImageTotalMiB, (mib)*kMiB);              \
+  PNGC_CASE(BM_MemcpyFreshFloor, mib, kImageTotalMiB, (mib)*kMiB)
+#define PNGC_TEXT(line, mib)                                           \
+  PNGC_CASE(BM_ReadLargeZtxt, mib, kTextTotalMiB, line, (mib)*kMiB);   \
+  PNGC_CASE(BM_DecompressCodec, mib, kTextTotalMiB, line, (mib)*kMiB); \
+  PNGC_CASE(BM_InflateFloor, mib, kTextTotalMiB, line, (mib)*kMiB);    \
+  PNGC_CASE(BM_InflateFreshFloor, mib, kTextTotalMiB, line, (mib)*kMiB)
 
 }  // namespace
 

@@ -102,12 +102,18 @@ void BM_CopyFrom(benchmark::State& state) {
 // Every case moves 256 MiB in all: the smaller sizes are repeated, so that
 // their times are as steady as the larger ones'. Wall-clock time, since the
 // page faults count too.
-#define PNGC_APPEND(piece, mib)                                                                  \
-  BENCHMARK(BM_Append)->Args({piece, std::int64_t{mib} * kMiB})->Iterations(kLargestMiB / (mib)) \
-      ->Unit(benchmark::kMillisecond)->UseRealTime()
-#define PNGC_COPY(mib)                                                                            \
-  BENCHMARK(BM_CopyFrom)->Arg(std::int64_t{mib} * kMiB)->Iterations(kLargestMiB / (mib))          \
-      ->Unit(benchmark::kMillisecond)->UseRealTime()
+#define PNGC_APPEND(piece, mib)                 \
+  BENCHMARK(BM_Append)                          \
+      ->Args({piece, std::int64_t{mib} * kMiB}) \
+      ->Iterations(kLargestMiB / (mib))         \
+      ->Unit(benchmark::kMillisecond)           \
+      ->UseRealTime()
+#define PNGC_COPY(mib)                  \
+  BENCHMARK(BM_CopyFrom)                \
+      ->Arg(std::int64_t{mib} * kMiB)   \
+      ->Iterations(kLargestMiB / (mib)) \
+      ->Unit(benchmark::kMillisecond)   \
+      ->UseRealTime()
 
 PNGC_APPEND(1, 16);
 PNGC_APPEND(1, 32);

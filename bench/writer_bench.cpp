@@ -73,14 +73,14 @@ void RemoveScratchFiles() {
   for (const std::string& path : ScratchPaths()) std::remove(path.c_str());
 }
 
+using pngc::kFromBeginning;
+using pngc::TBitMemoryStream;
+using pngc::TZlib;
 using pngc::bench::kKiB;
 using pngc::bench::kMiB;
 using pngtest::BytesOf;
 using pngtest::Require;
 using pngtest::Section;
-using pngc::kFromBeginning;
-using pngc::TBitMemoryStream;
-using pngc::TZlib;
 
 unsigned long ProcessId() {
 #ifdef _WIN32
@@ -106,9 +106,10 @@ class ScratchFile {
     std::remove(path_.c_str());
     std::remove(temporary().c_str());
     auto& paths = ScratchPaths();
-    paths.erase(std::remove_if(paths.begin(), paths.end(),
-                               [this](const std::string& p) { return p == path_ || p == temporary(); }),
-                paths.end());
+    paths.erase(
+        std::remove_if(paths.begin(), paths.end(),
+                       [this](const std::string& p) { return p == path_ || p == temporary(); }),
+        paths.end());
   }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
@@ -139,8 +140,8 @@ bool SaveDurably(const std::string& temporary, const char* target, const std::ui
   }
   ok = ok && FlushFileBuffers(file);
   ok = CloseHandle(file) && ok;
-  ok = ok && MoveFileExA(temporary.c_str(), target,
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  ok = ok &&
+       MoveFileExA(temporary.c_str(), target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileA(temporary.c_str());
   return ok;
 }
@@ -211,21 +212,21 @@ std::string CommentText(const std::vector<Section>& sections) {
 // `seed` picks the words.
 std::string Prose(std::int64_t size, std::uint32_t seed) {
   static const char* const kWords[] = {
-      "the",      "harbour", "light",     "morning", "boats",    "were",      "drawn",
-      "up",       "on",      "shingle",   "and",     "a",        "fisherman", "mended",
-      "his",      "nets",    "beside",    "old",     "slipway",  "while",     "gulls",
-      "circled",  "over",    "tide",      "came",    "in",       "slowly",    "across",
-      "mudflats", "of",      "estuary",   "this",    "print",    "was",       "made",
-      "from",     "second",  "negative",  "after",   "first",    "had",       "been",
-      "damaged",  "by",      "water",     "during",  "flood",    "that",      "winter",
-      "colours",  "are",     "close",     "to",      "what",     "photographer",
-      "remembered", "though", "sky",      "is",      "warmer",   "than",      "it",
-      "seemed",   "at",      "time",      "with",    "lens",     "stopped",   "down",
-      "exposure", "long",    "enough",    "for",     "still",    "surface",   "show",
-      "every",    "mast",    "quay",      "lamps",   "had",      "not",       "yet",
-      "gone",     "out",     "their",     "glow",    "can",      "be",        "seen",
-      "near",     "left",    "edge",      "frame",   "scanned",  "at",        "high",
-      "resolution", "retouched", "only",  "where",   "dust",     "marked",    "film"};
+      "the",       "harbour", "light",    "morning", "boats",   "were",         "drawn",
+      "up",        "on",      "shingle",  "and",     "a",       "fisherman",    "mended",
+      "his",       "nets",    "beside",   "old",     "slipway", "while",        "gulls",
+      "circled",   "over",    "tide",     "came",    "in",      "slowly",       "across",
+      "mudflats",  "of",      "estuary",  "this",    "print",   "was",          "made",
+      "from",      "second",  "negative", "after",   "first",   "had",          "been",
+      "damaged",   "by",      "water",    "during",  "flood",   "that",         "winter",
+      "colours",   "are",     "close",    "to",      "what",    "photographer", "remembered",
+      "though",    "sky",     "is",       "warmer",  "than",    "it",           "seemed",
+      "at",        "time",    "with",     "lens",    "stopped", "down",         "exposure",
+      "long",      "enough",  "for",      "still",   "surface", "show",         "every",
+      "mast",      "quay",    "lamps",    "had",     "not",     "yet",          "gone",
+      "out",       "their",   "glow",     "can",     "be",      "seen",         "near",
+      "left",      "edge",    "frame",    "scanned", "at",      "high",         "resolution",
+      "retouched", "only",    "where",    "dust",    "marked",  "film"};
   constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
   std::string text;
   text.reserve(static_cast<std::size_t>(size) + 128);
@@ -247,7 +248,8 @@ std::string Prose(std::int64_t size, std::uint32_t seed) {
     } else {
       length = std::snprintf(word, sizeof word, "%s", kWords[next(kWordCount)]);
     }
-    if (sentence_start) word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+    if (sentence_start)
+      word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
     sentence_start = false;
     if (text.size() > line_start) {
       if (text.size() - line_start + 1 + static_cast<std::size_t>(length) > line_limit) {
@@ -280,7 +282,8 @@ std::string ProseLines(int count, std::uint32_t seed) { return Prose(count * 66,
 // writer must rewrite it: every chunk but tEXt and zTXt copied byte for byte
 // and in order, and right after IHDR one chunk per section. A case that
 // wrote anything else would time other work.
-void CheckRewrite(const char* path, const std::string& original, const std::vector<Section>& sections) {
+void CheckRewrite(const char* path, const std::string& original,
+                  const std::vector<Section>& sections) {
   const std::string written = pngtest::ReadFile(path);
   pngtest::CheckRewrite(BytesOf(written), written.size(), BytesOf(original), original.size(),
                         &sections);
@@ -293,8 +296,8 @@ bool Write(const ScratchFile& file, const std::string& png, const std::string& c
 
 // Writes the comment into `png` as often as the case asks. One untimed call
 // first creates the file, so that every timed one replaces it, and checks it.
-void TimeWrites(benchmark::State& state, const std::string& png, const std::vector<Section>& sections,
-                std::int64_t bytes) {
+void TimeWrites(benchmark::State& state, const std::string& png,
+                const std::vector<Section>& sections, std::int64_t bytes) {
   const std::string comment = CommentText(sections);
   const ScratchFile file("write");
   Require(Write(file, png, comment), "WriteCommentFile failed");
@@ -348,9 +351,7 @@ void BM_WriteLargePng(benchmark::State& state) {
 
 // range(0): as for BM_WriteLargePng. The writer's output is that image with
 // other text chunks of about the same size, so the floor saves the image.
-void BM_CopyWriteFloor(benchmark::State& state) {
-  TimeCopyWrites(state, LargePng(state.range(0)));
-}
+void BM_CopyWriteFloor(benchmark::State& state) { TimeCopyWrites(state, LargePng(state.range(0))); }
 
 // Making 16 MiB of prose takes a while, and the writer and its floor need
 // the same text: each is made once per run.
@@ -428,15 +429,17 @@ void BM_CompressCodec(benchmark::State& state) {
 constexpr std::int64_t kImageTotalMiB = 768;
 constexpr std::int64_t kTextTotalMiB = 32;
 
-#define PNGC_CASE(function, mib, total)                                        \
-  BENCHMARK(function)->Arg((mib) * kMiB)                                       \
-      ->Iterations(std::max<std::int64_t>(1, (total) / (mib)))                 \
-      ->Unit(benchmark::kMillisecond)->UseRealTime()
-#define PNGC_IMAGE(mib)                                                        \
-  PNGC_CASE(BM_WriteLargePng, mib, kImageTotalMiB);                            \
+#define PNGC_CASE(function, mib, total)                        \
+  BENCHMARK(function)                                          \
+      ->Arg((mib)*kMiB)                                        \
+      ->Iterations(std::max<std::int64_t>(1, (total) / (mib))) \
+      ->Unit(benchmark::kMillisecond)                          \
+      ->UseRealTime()
+#define PNGC_IMAGE(mib)                             \
+  PNGC_CASE(BM_WriteLargePng, mib, kImageTotalMiB); \
   PNGC_CASE(BM_CopyWriteFloor, mib, kImageTotalMiB)
-#define PNGC_TEXT(mib)                                                         \
-  PNGC_CASE(BM_WriteLargeZtxt, mib, kTextTotalMiB);                            \
+#define PNGC_TEXT(mib)                              \
+  PNGC_CASE(BM_WriteLargeZtxt, mib, kTextTotalMiB); \
   PNGC_CASE(BM_DeflateFloor, mib, kTextTotalMiB)
 
 }  // namespace

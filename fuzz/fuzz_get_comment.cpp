@@ -181,8 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 #else
     if (allocations > 0) {
-      CheckFailedAllocation(data, length, 1 + pngtest::Hash(data, size) % allocations,
-                            summary_text, comment_text);
+      CheckFailedAllocation(data, length, 1 + pngtest::Hash(data, size) % allocations, summary_text,
+                            comment_text);
     }
 #endif
   }

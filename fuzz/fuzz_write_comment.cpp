@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -207,7 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (comment_size > 0) {
     const std::vector<pngtest::OldChunk> olds = pngtest::OldChunks(image, split);
     sections = pngtest::ExpectedSections(reinterpret_cast<const std::uint8_t*>(comment),
-                                           static_cast<std::size_t>(comment_size), &olds);
+                                         static_cast<std::size_t>(comment_size), &olds);
   }
 
   const fs::path target = Folder() / "target.png";
@@ -224,8 +224,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string before = existed ? ReadFile(target) : std::string();
     Require(WriteComment(0, name.c_str(), image, image_size, comment, comment_size) == kPngcFailed,
             "an image that is not a PNG was not refused");
-    Require(FolderEntries(target) == (existed ? 1u : 0u) && (!existed || ReadFile(target) == before),
-            "an image that is not a PNG changed the target");
+    Require(
+        FolderEntries(target) == (existed ? 1u : 0u) && (!existed || ReadFile(target) == before),
+        "an image that is not a PNG changed the target");
     return 0;
   }
 

@@ -21,10 +21,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <utility>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_replace.h"
@@ -240,8 +240,9 @@ bool FindTarget(const char* path, Target* target) {
     if (errno != ENOENT || lstat(path, &st) == 0) return false;
   }
   const auto slash = resolved.find_last_of('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : resolved.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : resolved.substr(0, slash);
   target->name = slash == std::string::npos ? resolved : resolved.substr(slash + 1);
   const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return false;
@@ -273,8 +274,8 @@ int CreateTemporary(const Target& target, std::string* name) {
 #endif
   for (int attempt = 0; attempt < 100; ++attempt) {
     TemporaryName(name);
-    const int fd = openat(target.folder.get(), name->c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int fd =
+        openat(target.folder.get(), name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -289,7 +290,8 @@ bool PutInPlace(const Target& target, int fd, std::string* name) {
     // own at once.
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    if (!target.Exists()) return linkat(AT_FDCWD, self, dir, target.name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!target.Exists())
+      return linkat(AT_FDCWD, self, dir, target.name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     for (int attempt = 0; name->empty() && attempt < 100; ++attempt) {
       TemporaryName(name);
       if (linkat(AT_FDCWD, self, dir, name->c_str(), AT_SYMLINK_FOLLOW) != 0) {
@@ -332,7 +334,8 @@ bool ReplaceChecked(const char* path, const void* data, std::size_t size) {
   bool ok = !Injected(Call::kWriteFile) &&
             WriteAll(file.get(), static_cast<const unsigned char*>(data), size);
   if (ok && target.Exists()) {
-    ok = !Injected(Call::kKeepAttributes) && KeepAttributes(target.old_stat, attributes, file.get());
+    ok =
+        !Injected(Call::kKeepAttributes) && KeepAttributes(target.old_stat, attributes, file.get());
   }
   ok = ok && !Injected(Call::kFlushFile) && fsync(file.get()) == 0;
   ok = ok && !Injected(Call::kReplaceFile) && PutInPlace(target, file.get(), &temporary);

@@ -73,8 +73,8 @@ constexpr char kTemporaryPattern[] = ".pngc-w*.tmp";
 void TemporaryName(const std::string& folder, std::string* path) {
   static unsigned counter = 0;
   char name[48];
-  std::snprintf(name, sizeof name, ".pngc-w%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
-                ++counter);
+  std::snprintf(name, sizeof name, ".pngc-w%lx-%x.tmp",
+                static_cast<unsigned long>(GetCurrentProcessId()), ++counter);
   path->assign(folder);
   path->append(name);
 }
@@ -133,19 +133,20 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 void ReadWorldAccess(PACL dacl, Target* target) {
   SID_IDENTIFIER_AUTHORITY world_authority = SECURITY_WORLD_SID_AUTHORITY;
   PSID world = nullptr;
-  if (dacl == nullptr || !AllocateAndInitializeSid(&world_authority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0,
-                                                   0, 0, &world)) {
+  if (dacl == nullptr || !AllocateAndInitializeSid(&world_authority, 1, SECURITY_WORLD_RID, 0, 0, 0,
+                                                   0, 0, 0, 0, &world)) {
     return;
   }
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+        ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
         !EqualSid(reinterpret_cast<PSID>(&ace->SidStart), world)) {
       continue;
     }
     target->world_reads = target->world_reads || (ace->Mask & (FILE_READ_DATA | GENERIC_READ)) != 0;
-    target->world_writes =
-        target->world_writes || (ace->Mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE)) != 0;
+    target->world_writes = target->world_writes ||
+                           (ace->Mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE)) != 0;
   }
   FreeSid(world);
 }
@@ -174,28 +175,34 @@ bool FindTarget(const char* path, bool wine, Target* target) {
   // DELETE as well: a file another program holds open without sharing its
   // deletion cannot be replaced, and asking now spares writing it all.
   Handle old(CreateFileA(path, GENERIC_WRITE | READ_CONTROL | DELETE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (old.valid()) {
     target->exists = true;
     if (!GetFileInformationByHandle(old.get(), &target->info) ||
-        (target->info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        (target->info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) !=
+            0) {
       return false;
     }
     const HANDLE opened = old.get();
-    if (!GetPath([opened](char* buffer, DWORD size) { return GetFinalPathNameByHandleA(opened, buffer, size, 0); },
-                 &target->path)) {
+    if (!GetPath(
+            [opened](char* buffer, DWORD size) {
+              return GetFinalPathNameByHandleA(opened, buffer, size, 0);
+            },
+            &target->path)) {
       return false;
     }
     // "\\?\C:\..." as "C:\...": the ANSI calls take MAX_PATH characters
     // either way, and the prefix would spend four of them.
-    if (target->path.compare(0, 4, "\\\\?\\") == 0 && target->path.size() > 6 && target->path[5] == ':') {
+    if (target->path.compare(0, 4, "\\\\?\\") == 0 && target->path.size() > 6 &&
+        target->path[5] == ':') {
       target->path.erase(0, 4);
     }
     PACL dacl = nullptr;
-    if (GetSecurityInfo(old.get(), SE_FILE_OBJECT,
-                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                        &target->owner, nullptr, &dacl, nullptr, &target->security.block) != ERROR_SUCCESS) {
+    if (GetSecurityInfo(
+            old.get(), SE_FILE_OBJECT,
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            &target->owner, nullptr, &dacl, nullptr, &target->security.block) != ERROR_SUCCESS) {
       return false;
     }
     if (wine) ReadWorldAccess(dacl, target);
@@ -203,7 +210,8 @@ bool FindTarget(const char* path, bool wine, Target* target) {
     // A new file. Every later call gets the full path: under Wine, moves
     // fail on a bare file name and on a relative path written with '/'.
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-    if (!GetPath([path](char* buffer, DWORD size) { return GetFullPathNameA(path, size, buffer, nullptr); },
+    if (!GetPath([path](char* buffer,
+                        DWORD size) { return GetFullPathNameA(path, size, buffer, nullptr); },
                  &target->path)) {
       return false;
     }
@@ -217,12 +225,13 @@ bool FindTarget(const char* path, bool wine, Target* target) {
 // True while the name still holds the file that was opened (or, for a new
 // file, nothing): the file replaced is the one this process may write.
 bool StillTheTarget(const Target& target) {
-  Handle now(CreateFileA(target.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                         nullptr));
+  Handle now(CreateFileA(
+      target.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!now.valid()) return !target.exists && GetLastError() == ERROR_FILE_NOT_FOUND;
   BY_HANDLE_FILE_INFORMATION info{};
-  return target.exists && GetFileInformationByHandle(now.get(), &info) && SameFile(info, target.info);
+  return target.exists && GetFileInformationByHandle(now.get(), &info) &&
+         SameFile(info, target.info);
 }
 
 // The security descriptor the temporary file is created with. On Windows:
@@ -256,7 +265,8 @@ bool MakePrivateSecurity(const Target& target, bool wine, PrivateSecurity* secur
     DWORD size = 0;
     GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     security->user.resize(size);
-    const bool got = size > 0 && GetTokenInformation(token, TokenUser, security->user.data(), size, &size);
+    const bool got =
+        size > 0 && GetTokenInformation(token, TokenUser, security->user.data(), size, &size);
     CloseHandle(token);
     if (!got) return false;
     owner = reinterpret_cast<TOKEN_USER*>(security->user.data())->User.Sid;
@@ -264,10 +274,12 @@ bool MakePrivateSecurity(const Target& target, bool wine, PrivateSecurity* secur
   security->acl.resize(sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE));
   auto* acl = reinterpret_cast<PACL>(security->acl.data());
   if (!InitializeAcl(acl, static_cast<DWORD>(security->acl.size()), ACL_REVISION) ||
-      !AddAccessAllowedAce(acl, ACL_REVISION, wine ? FILE_READ_DATA | FILE_WRITE_DATA : FILE_ALL_ACCESS, owner)) {
+      !AddAccessAllowedAce(acl, ACL_REVISION,
+                           wine ? FILE_READ_DATA | FILE_WRITE_DATA : FILE_ALL_ACCESS, owner)) {
     return false;
   }
-  const DWORD world = (target.world_reads ? FILE_READ_DATA : 0) | (target.world_writes ? FILE_WRITE_DATA : 0);
+  const DWORD world =
+      (target.world_reads ? FILE_READ_DATA : 0) | (target.world_writes ? FILE_WRITE_DATA : 0);
   if (wine && world != 0 && !AddAccessAllowedAce(acl, ACL_REVISION, world, world_sid)) return false;
   if (!InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
       !SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE) ||
@@ -279,7 +291,8 @@ bool MakePrivateSecurity(const Target& target, bool wine, PrivateSecurity* secur
   DWORD size = 0;
   MakeSelfRelativeSD(&security->descriptor, nullptr, &size);
   security->relative.resize(size);
-  if (size == 0 || !MakeSelfRelativeSD(&security->descriptor, security->relative.data(), &size)) return false;
+  if (size == 0 || !MakeSelfRelativeSD(&security->descriptor, security->relative.data(), &size))
+    return false;
   security->attributes = {sizeof(SECURITY_ATTRIBUTES), security->relative.data(), FALSE};
   return true;
 }
@@ -300,18 +313,20 @@ bool KeepSecurity(const Target& target, HANDLE file) {
   }
   const SECURITY_INFORMATION dacl_info =
       DACL_SECURITY_INFORMATION |
-      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  if (SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | dacl_info,
+      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  if (SetSecurityInfo(file, SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | dacl_info,
                       target.owner, group, present ? dacl : nullptr, nullptr) == ERROR_SUCCESS) {
     return true;
   }
   // Not allowed to name the owner: fine only if it is this user already.
   PSID owner = nullptr;
   LocalBlock now;
-  return SetSecurityInfo(file, SE_FILE_OBJECT, dacl_info, nullptr, nullptr, present ? dacl : nullptr,
-                         nullptr) == ERROR_SUCCESS &&
-         GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                         &now.block) == ERROR_SUCCESS &&
+  return SetSecurityInfo(file, SE_FILE_OBJECT, dacl_info, nullptr, nullptr,
+                         present ? dacl : nullptr, nullptr) == ERROR_SUCCESS &&
+         GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                         nullptr, &now.block) == ERROR_SUCCESS &&
          owner != nullptr && target.owner != nullptr && EqualSid(owner, target.owner);
 }
 
@@ -345,17 +360,20 @@ bool ReplaceChecked(const char* path, const void* data, std::size_t size) {
   Handle file;
   for (int attempt = 0; attempt < 100 && !file.valid(); ++attempt) {
     TemporaryName(target.folder, &temporary);
-    file.Reset(CreateFileA(temporary.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | READ_CONTROL, 0,
-                           security.attributes.nLength != 0 ? &security.attributes : nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    file.Reset(CreateFileA(temporary.c_str(),
+                           GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | READ_CONTROL, 0,
+                           security.attributes.nLength != 0 ? &security.attributes : nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid() && GetLastError() != ERROR_FILE_EXISTS) return false;
   }
   if (!file.valid()) return false;
 
-  bool ok = !Injected(Call::kWriteFile) && WriteAll(file.get(), static_cast<const unsigned char*>(data), size);
+  bool ok = !Injected(Call::kWriteFile) &&
+            WriteAll(file.get(), static_cast<const unsigned char*>(data), size);
   if (ok && target.exists) {
     ok = !Injected(Call::kKeepAttributes) && (wine || KeepSecurity(target, file.get()));
-    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD kept =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD wanted = target.info.dwFileAttributes & kept;
     FILE_BASIC_INFO basic{};
     ok = ok && GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic);

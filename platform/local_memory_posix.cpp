@@ -1,10 +1,10 @@
 // Stand-ins for KERNEL32's local-memory functions on systems without them.
-#include "platform/local_memory.h"
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "platform/local_memory.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ struct alignas(std::max_align_t) Block {
   std::size_t size;
 };
 
-constexpr std::uint32_t kLiveTag = 0x4C4D454D;  // "LMEM"
+constexpr std::uint32_t kLiveTag = 0x4C4D454D;   // "LMEM"
 constexpr std::uint32_t kFreedTag = 0x44454144;  // "DEAD"
 
 Block* FromHandle(HLOCAL handle) {

@@ -12,9 +12,9 @@ namespace pngc::os {
 
 // The calls that can fail, for fault injection.
 enum class Call {
-  kAllocate,    // a byte buffer of the plug-in's own (zlib's included)
-  kLocalAlloc,  // a local-memory block for the host
-  kLocalLock,   // locking that block
+  kAllocate,           // a byte buffer of the plug-in's own (zlib's included)
+  kLocalAlloc,         // a local-memory block for the host
+  kLocalLock,          // locking that block
   kCreateFile,         // creating the temporary file beside the target
   kCreateUnnamedFile,  // Linux: creating it unnamed (O_TMPFILE); when that
                        // fails, a named one is made instead

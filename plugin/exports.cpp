@@ -43,7 +43,8 @@ std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::uint8_t* ima
                                   std::int32_t size, HLOCAL* comment, HLOCAL* summary) {
   (void)unused;
   try {
-    pngc::ReadComment(image, size, reinterpret_cast<void**>(comment), reinterpret_cast<void**>(summary));
+    pngc::ReadComment(image, size, reinterpret_cast<void**>(comment),
+                      reinterpret_cast<void**>(summary));
     return kPngcOk;
   } catch (...) {  // EMemoryError above all; every other type alike
     return kPngcFailed;
@@ -63,7 +64,8 @@ std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name
     return kPngcFailed;
   }
   try {
-    return pngc::WriteCommentFile(file_name, image, size, comment, length) ? kPngcOk : kPngcNotSaved;
+    return pngc::WriteCommentFile(file_name, image, size, comment, length) ? kPngcOk
+                                                                           : kPngcNotSaved;
   } catch (...) {  // raised before the file is touched: it stays as it was
     return kPngcFailed;
   }

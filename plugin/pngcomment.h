@@ -32,13 +32,20 @@ enum PngcResult : std::int32_t {
 // arguments meets -4 only when memory runs out).
 inline const char* PngcResultText(std::int32_t result) {
   switch (result) {
-    case kPngcOk: return "done";
-    case kPngcQueryAnswer: return "answered";
-    case kPngcNotPng: return "not a PNG file";
-    case kPngcFailed: return "out of memory";
-    case kPngcNotSaved: return "could not be written, file left unchanged";
-    case kPngcUnknownRequest: return "unknown request";
-    default: return "unknown result";
+    case kPngcOk:
+      return "done";
+    case kPngcQueryAnswer:
+      return "answered";
+    case kPngcNotPng:
+      return "not a PNG file";
+    case kPngcFailed:
+      return "out of memory";
+    case kPngcNotSaved:
+      return "could not be written, file left unchanged";
+    case kPngcUnknownRequest:
+      return "unknown request";
+    default:
+      return "unknown result";
   }
 }
 
@@ -65,8 +72,7 @@ PNGC_EXPORT std::int32_t PNGC_CALL IsSupported(const char* data, std::uintptr_t 
 // block of the image summary, *comment (only when the PNG has text) one of
 // the comment text and a NUL. 0 on success, -4 when memory runs out.
 PNGC_EXPORT std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::uint8_t* image,
-                                              std::int32_t size, HLOCAL* comment,
-                                              HLOCAL* summary);
+                                              std::int32_t size, HLOCAL* comment, HLOCAL* summary);
 
 // Writes the PNG at `image`, its tEXt and zTXt chunks replaced by chunks made
 // from the `length` bytes of comment text at `comment` (a length of 0: no

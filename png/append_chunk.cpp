@@ -7,7 +7,8 @@
 
 namespace pngc {
 
-void AppendChunk(TBitMemoryStream& output, const char* type, const std::uint8_t* data, std::int32_t size) {
+void AppendChunk(TBitMemoryStream& output, const char* type, const std::uint8_t* data,
+                 std::int32_t size) {
   const auto* type_bytes = reinterpret_cast<const Bytef*>(type);
   uLong crc = crc32(crc32(0, Z_NULL, 0), type_bytes, 4);
   if (size > 0) crc = crc32(crc, data, static_cast<uInt>(size));

@@ -30,11 +30,11 @@ enum class ChunkFraming {
 };
 
 struct PngChunk {
-  std::int32_t length = 0;     // the stated data length
+  std::int32_t length = 0;         // the stated data length
   char type[5] = {0, 0, 0, 0, 0};  // the four type bytes, zero-terminated
-  std::int32_t data = 0;       // offset of the first data byte
-  std::int32_t available = 0;  // data bytes inside the image, at most `length`
-  std::int32_t next = 0;       // offset after the CRC (kComplete), else the size
+  std::int32_t data = 0;           // offset of the first data byte
+  std::int32_t available = 0;      // data bytes inside the image, at most `length`
+  std::int32_t next = 0;           // offset after the CRC (kComplete), else the size
 };
 
 // Reads the chunk header at `offset` (0 <= offset <= size) of the `size`
@@ -49,7 +49,8 @@ bool IsChunkType(const PngChunk& chunk, const char* type);
 // Appends a complete chunk to `output`: the length of the `size` bytes at
 // `data`, the four bytes of `type`, the data and their CRC-32. Raises
 // EMemoryError when memory runs out.
-void AppendChunk(TBitMemoryStream& output, const char* type, const std::uint8_t* data, std::int32_t size);
+void AppendChunk(TBitMemoryStream& output, const char* type, const std::uint8_t* data,
+                 std::int32_t size);
 
 }  // namespace pngc
 

@@ -36,7 +36,8 @@ void* MakeLocalBlock(const TBitMemoryStream& text, bool terminate) {
 
 }  // namespace
 
-void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out, void** summary_out) {
+void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out,
+                 void** summary_out) {
   if (image == nullptr || size < 0) size = 0;
   // The chunks the walk renders, found from their headers in the host's
   // buffer; their data is copied, in file order, before anything is
@@ -69,7 +70,8 @@ void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_ou
     kept->WriteBuffer(image + data, length);
     pieces.push_back({kind, length});
   });
-  if (kept->GetSize() != total) throw EMemoryError();  // it cannot pass 2^31 - 1: the image does not
+  if (kept->GetSize() != total)
+    throw EMemoryError();  // it cannot pass 2^31 - 1: the image does not
 
   auto comment = std::make_unique<TBitMemoryStream>();
   auto summary = std::make_unique<TBitMemoryStream>();

@@ -25,7 +25,8 @@ namespace pngc {
 // and a null out-parameter is not written. Raises EMemoryError (or
 // std::bad_alloc) when memory runs out during the walk; nothing is written
 // through the out-parameters then.
-void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out, void** summary_out);
+void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_out,
+                 void** summary_out);
 
 }  // namespace pngc
 

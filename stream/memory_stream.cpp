@@ -124,7 +124,8 @@ std::int32_t TBitMemoryStream::Write(const void* buffer, std::int32_t count) {
     }
     Unpoison(memory_ + size_, static_cast<std::size_t>(end - size_));
     // Bytes skipped by a seek past the end become zeros, never stale memory.
-    if (position_ > size_) std::memset(memory_ + size_, 0, static_cast<std::size_t>(position_ - size_));
+    if (position_ > size_)
+      std::memset(memory_ + size_, 0, static_cast<std::size_t>(position_ - size_));
     size_ = static_cast<std::int32_t>(end);
   }
   std::memmove(memory_ + position_, source, static_cast<std::size_t>(count));
@@ -204,7 +205,8 @@ std::int32_t TBitMemoryStream::CopyFrom(TBitMemoryStream& source, std::int32_t c
   // Everything that can fail comes first, so that a failure leaves both
   // streams as they were and the copy itself cannot fail halfway.
   const std::int32_t block_size = std::min(count, kCopyBlockSize);
-  std::unique_ptr<void, FreeBytesDeleter> block(AllocateBytes(static_cast<std::size_t>(block_size)));
+  std::unique_ptr<void, FreeBytesDeleter> block(
+      AllocateBytes(static_cast<std::size_t>(block_size)));
   if (!block) throw EMemoryError();
   const std::int64_t end = std::int64_t{position_} + count;
   if (position_ >= 0 && end <= kMaxContent && end > capacity_) {
@@ -237,7 +239,8 @@ std::int32_t TBitMemoryStream::ReadBits(std::int32_t count) {
   while (count > 0) {
     if (position_ < 0 || position_ >= size_) break;
     const std::int32_t k = std::min<std::int32_t>(count, bits_left_);
-    const std::uint32_t bits = (std::uint32_t{memory_[position_]} >> (bits_left_ - k)) & ((1u << k) - 1u);
+    const std::uint32_t bits =
+        (std::uint32_t{memory_[position_]} >> (bits_left_ - k)) & ((1u << k) - 1u);
     result = (result << k) | bits;
     bits_left_ = static_cast<std::int8_t>(bits_left_ - k);
     if (bits_left_ == 0) {

@@ -29,20 +29,36 @@ Bytes Content(const TBitMemoryStream& stream) {
 }
 
 TEST(ReadBitsTest, TakesBitsMostSignificantFirstAcrossBytes) {
-  struct Step { std::int32_t count, value, bits_left, position; };
-  struct Case { const char* name; Bytes bytes; std::vector<Step> steps; };
+  struct Step {
+    std::int32_t count, value, bits_left, position;
+  };
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    std::vector<Step> steps;
+  };
   const Case cases[] = {
-      {"nibble, two straddled halves, nibble", {0xA5, 0x3C},
+      {"nibble, two straddled halves, nibble",
+       {0xA5, 0x3C},
        {{4, 0xA, 4, 0}, {8, 0x53, 4, 1}, {4, 0xC, 8, 2}}},
       // Counts outside 1 to 32 give 0 and move nothing, also inside a byte.
-      {"counts out of range", {0xA5, 0x3C},
-       {{0, 0, 8, 0}, {3, 5, 5, 0}, {0, 0, 5, 0}, {33, 0, 5, 0}, {-1, 0, 5, 0},
-        {kMin, 0, 5, 0}, {kMax, 0, 5, 0}, {5, 5, 8, 1}}},
-      {"single bits and small groups", {0xA5},
+      {"counts out of range",
+       {0xA5, 0x3C},
+       {{0, 0, 8, 0},
+        {3, 5, 5, 0},
+        {0, 0, 5, 0},
+        {33, 0, 5, 0},
+        {-1, 0, 5, 0},
+        {kMin, 0, 5, 0},
+        {kMax, 0, 5, 0},
+        {5, 5, 8, 1}}},
+      {"single bits and small groups",
+       {0xA5},
        {{1, 1, 7, 0}, {1, 0, 6, 0}, {1, 1, 5, 0}, {2, 0, 3, 0}, {3, 5, 8, 1}}},
       {"whole bytes", {0xA5, 0x3C}, {{8, 0xA5, 8, 1}, {8, 0x3C, 8, 2}}},
       {"3 then 13", {0xA5, 0x3C}, {{3, 5, 5, 0}, {13, 0x53C, 8, 2}}},
-      {"32 bits from the middle of a byte", {0x12, 0x34, 0x56, 0x78, 0x9A},
+      {"32 bits from the middle of a byte",
+       {0x12, 0x34, 0x56, 0x78, 0x9A},
        {{4, 1, 4, 0}, {32, 0x23456789, 4, 4}, {4, 0xA, 8, 5}}},
       {"32 bits with the top bit set", {0xF0, 0, 0, 1}, {{32, -268435455, 8, 4}}},
   };
@@ -127,7 +143,10 @@ TEST(ReadBitsTest, ByteOperationsAndThePartlyReadByte) {
 }
 
 TEST(BigEndianTest, ReadBE32TakesTheFirstByteAsMostSignificant) {
-  struct Case { Bytes bytes; std::int32_t expected, position; };
+  struct Case {
+    Bytes bytes;
+    std::int32_t expected, position;
+  };
   const Case cases[] = {
       {{0, 0, 0, 0x0D}, 13, 4},
       {{0x12, 0x34, 0x56, 0x78, 0x9A}, 0x12345678, 4},
@@ -153,7 +172,10 @@ TEST(BigEndianTest, ReadBE32TakesTheFirstByteAsMostSignificant) {
 }
 
 TEST(BigEndianTest, WriteBE32WritesMostSignificantFirstAtThePosition) {
-  struct Case { std::uint32_t value; Bytes bytes; };
+  struct Case {
+    std::uint32_t value;
+    Bytes bytes;
+  };
   const Case cases[] = {
       {13, {0, 0, 0, 0x0D}},
       {0x12345678, {0x12, 0x34, 0x56, 0x78}},

@@ -1,13 +1,14 @@
 // Reading a whole PNG: the chunk walk, the two local-memory blocks handed to
 // the host, and bad host arguments. Broken framing and failing allocations
 // are the hostile-file and fault-injection suites' work.
+#include "reader/comment_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "platform/os.h"
-#include "reader/comment_reader.h"
 #include "tests/support/local_blocks.h"
 #include "tests/support/png_builder.h"
 
@@ -62,8 +63,9 @@ TEST(CommentReader, WalksEveryChunkInFileOrder) {
        Png({Ihdr(3, 2), Text("A", "1"), Idat(50), Ztxt("B", "2\n3"), Text("C", ""), Iend()}),
        "[A]\r\n1\r\n<B>\r\n2\r\n3\r\n[C]\r\n\0"s, 1},
       {"text after IEND", Png({Ihdr(3, 2), Iend(), Text("Late", "x")}), "[Late]\r\nx\r\n\0"s, 1},
-      {"types match exactly", Png({Ihdr(3, 2), Chunk("TEXt", "A\0x"s), Chunk("ztxt", "B\0\0"s),
-                                   Chunk("iTXt", "C\0\0\0\0\0x"s)}),
+      {"types match exactly",
+       Png({Ihdr(3, 2), Chunk("TEXt", "A\0x"s), Chunk("ztxt", "B\0\0"s),
+            Chunk("iTXt", "C\0\0\0\0\0x"s)}),
        "<untouched>", 1},
       {"two IHDR", Png({Ihdr(3, 2), Text("A", "1"), Ihdr(3, 2)}), "[A]\r\n1\r\n\0"s, 2},
       {"no IHDR", Png({Text("A", "1"), Iend()}), "[A]\r\n1\r\n\0"s, 0},

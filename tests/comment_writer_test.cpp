@@ -1,7 +1,8 @@
 // Building text chunks from the edited comment text and rewriting the PNG
 // around them, checked with an independent chunk reader and zlib.
-#include <gtest/gtest.h>
+#include "writer/comment_writer.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <string>
@@ -12,7 +13,6 @@
 #include "tests/support/gtest_bytes.h"
 #include "tests/support/png_builder.h"
 #include "writer/comment_parser.h"
-#include "writer/comment_writer.h"
 #include "writer/text_chunk_emission.h"
 
 namespace {
@@ -62,7 +62,8 @@ TEST(TextChunkEmission, TextChunkIsFramedWithItsCrc) {
 
 TEST(TextChunkEmission, CompressedChunksInflateBackToTheText) {
   std::string long_text;
-  for (int i = 0; long_text.size() < 100000; ++i) long_text += "line " + std::to_string(i * 7919 % 1000) + "\n";
+  for (int i = 0; long_text.size() < 100000; ++i)
+    long_text += "line " + std::to_string(i * 7919 % 1000) + "\n";
   const struct {
     std::string keyword, text;
   } cases[] = {{"Desc", "x\ny"}, {"Long", long_text}, {"Empty", ""}};
@@ -94,9 +95,12 @@ TEST(CommentParsing, SectionsFromLines) {
   } cases[] = {
       {"tEXt", "[Title]\r\nA\r\nB\r\n", {{"tEXt", "Title", "A\nB"}}},
       {"zTXt", "<Title>\r\nA\r\nB", {{"zTXt", "Title", "A\nB"}}},
-      {"default section first", "x\r\ny\r\n[T]\r\nz",
+      {"default section first",
+       "x\r\ny\r\n[T]\r\nz",
        {{"tEXt", "Comment", "x\ny"}, {"tEXt", "T", "z"}}},
-      {"empty bracket pairs", "[]\r\na\r\n<>\r\nb", {{"tEXt", "Comment", "a"}, {"zTXt", "Comment", "b"}}},
+      {"empty bracket pairs",
+       "[]\r\na\r\n<>\r\nb",
+       {{"tEXt", "Comment", "a"}, {"zTXt", "Comment", "b"}}},
       {"two headers in a row", "[A]\r\n[B]\r\nb", {{"tEXt", "A", ""}, {"tEXt", "B", "b"}}},
       {"header alone", "<Z>", {{"zTXt", "Z", ""}}},
       {"only empty lines", "\r\n\r\n\r\n", {{"tEXt", "Comment", ""}}},
@@ -111,7 +115,8 @@ TEST(CommentParsing, SectionsFromLines) {
       {"no lead-byte rule", "[\x83]\r\nx", {{"tEXt", "\x83", "x"}}},
       {"not headers", "[a>\r\n x]\r\n[\r\n[b] \r\n", {{"tEXt", "Comment", "[a>\n x]\n[\n[b] "}}},
       {"keyword kept as it is", "[a [b] <c>]\r\nx", {{"tEXt", "a [b] <c>", "x"}}},
-      {"long line and keyword", "[" + long_keyword + "]\r\n" + long_line + "\r\nend",
+      {"long line and keyword",
+       "[" + long_keyword + "]\r\n" + long_line + "\r\nend",
        {{"tEXt", long_keyword, long_line + "\nend"}}},
   };
   for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.sections) << c.name;
@@ -126,7 +131,8 @@ TEST(CommentParsing, EmptyLinesInsideATextSurvive) {
   } cases[] = {
       {"[K]\r\na\r\n\r\nb\r\n", {{"tEXt", "K", "a\n\nb"}}},
       {"[K]\r\na\r\n\r\n\r\n\r\nb", {{"tEXt", "K", "a\n\n\n\nb"}}},
-      {"\r\n[K]\r\n\r\na\r\n\r\n\r\n[L]\r\n\r\nb\r\n\r\n", {{"tEXt", "K", "a"}, {"tEXt", "L", "b"}}},
+      {"\r\n[K]\r\n\r\na\r\n\r\n\r\n[L]\r\n\r\nb\r\n\r\n",
+       {{"tEXt", "K", "a"}, {"tEXt", "L", "b"}}},
       {"\r\nx\r\n\r\ny", {{"tEXt", "Comment", "x\n\ny"}}},
   };
   for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.sections) << c.text;
@@ -182,8 +188,9 @@ TEST(CommentRewrite, ReplacesTextChunksAndKeepsEveryOtherByte) {
       // From where the bytes stop framing complete chunks, all is kept.
       {"cut chunk", Png({Ihdr(1, 1), Text("A", "a")}) + Text("B", "b").substr(0, 9), &comment,
        Png({Ihdr(1, 1), added}) + Text("B", "b").substr(0, 9)},
-      {"huge length", Png({Ihdr(1, 1), Text("A", "a"), ChunkStating(0x80000000u, "tEXt", "x"), Iend()}),
-       &comment, Png({Ihdr(1, 1), added, ChunkStating(0x80000000u, "tEXt", "x"), Iend()})},
+      {"huge length",
+       Png({Ihdr(1, 1), Text("A", "a"), ChunkStating(0x80000000u, "tEXt", "x"), Iend()}), &comment,
+       Png({Ihdr(1, 1), added, ChunkStating(0x80000000u, "tEXt", "x"), Iend()})},
       {"length past the end", Png({Ihdr(1, 1), ChunkStating(1000, "IDAT", "xy")}), &comment,
        Png({Ihdr(1, 1), added, ChunkStating(1000, "IDAT", "xy")})},
       {"signature only", kSignature, &comment, kSignature},
@@ -222,8 +229,9 @@ TEST_F(WriteCommentFileTest, NewChunksPastTwoGigabytesAreRefused) {
   std::string png = kSignature;
   for (int i = 0; i < 70000; ++i) png += Ihdr(1, 1);
   const std::string comment = "[K]\r\n" + std::string(40000, 'x');  // 70000 x 40 KB > 2 GiB
-  EXPECT_THROW(Write(target_.c_str(), png, comment.data(), static_cast<std::int32_t>(comment.size())),
-               pngc::EMemoryError);
+  EXPECT_THROW(
+      Write(target_.c_str(), png, comment.data(), static_cast<std::int32_t>(comment.size())),
+      pngc::EMemoryError);
   EXPECT_EQ(ReadFile(target_), "old file");
 }
 

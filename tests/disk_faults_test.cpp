@@ -59,8 +59,8 @@ TEST(DiskFaults, FileHeldOpenByAnotherProgramIsLeftAsItWas) {
   const std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(1000), Iend()});
   const std::string target = (folder / "image.png").string();
   WriteFile(target, png);
-  HANDLE held = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE held = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Write(target, png), -5);
   CloseHandle(held);

@@ -91,7 +91,8 @@ class FaultInjection : public ::testing::Test {
   }
   void ExpectUntouched() {
     EXPECT_TRUE(ReadFile(target_) == "the user's file") << "the target was changed";
-    EXPECT_EQ(Listing(folder_.path()), std::set<std::string>{"image.png"}) << "no temporary file left";
+    EXPECT_EQ(Listing(folder_.path()), std::set<std::string>{"image.png"})
+        << "no temporary file left";
   }
 
   ScratchFolder folder_{"pngc-" + CurrentTestName()};

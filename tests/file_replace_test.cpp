@@ -105,7 +105,8 @@ TEST_F(SaveToFileTest, RefusedTargetsAreLeftAsTheyWere) {
   TBitMemoryStream stream;
   Fill(stream, "new");
   const std::set<std::string> before = Listing(folder_);
-  for (const char* name : {missing.c_str(), directory.c_str(), "", static_cast<const char*>(nullptr)}) {
+  for (const char* name :
+       {missing.c_str(), directory.c_str(), "", static_cast<const char*>(nullptr)}) {
     EXPECT_EQ(stream.SaveToFile(name), -1) << (name ? name : "(null)");
   }
   EXPECT_EQ(Listing(folder_), before);
@@ -114,7 +115,8 @@ TEST_F(SaveToFileTest, RefusedTargetsAreLeftAsTheyWere) {
 
 TEST_F(SaveToFileTest, ReadOnlyTargetIsRefused) {
   WriteFile(target(), "old");
-  fs::permissions(target(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+  fs::permissions(target(),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   TBitMemoryStream stream;
   Fill(stream, "new");
@@ -132,8 +134,10 @@ TEST_F(SaveToFileTest, AFailedStepLeavesTheTargetAndNoTemporaryFile) {
                     Call::kReplaceFile}) {
     for (bool exists : {true, false}) {
       if (call == Call::kKeepAttributes && !exists) continue;  // a new file has none to keep
-      if (exists) WriteFile(target(), "old image");
-      else fs::remove(target());
+      if (exists)
+        WriteFile(target(), "old image");
+      else
+        fs::remove(target());
       TBitMemoryStream stream;
       Fill(stream, "new image, longer than the old");
       failing = call;
@@ -179,7 +183,8 @@ std::map<std::string, std::string> Attributes(const fs::path& path) {
   std::map<std::string, std::string> attributes;
   char names[4096];
   const ssize_t size = listxattr(path.c_str(), names, sizeof names);
-  for (ssize_t at = 0; at > -1 && at < size; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+  for (ssize_t at = 0; at > -1 && at < size;
+       at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
     char value[4096];
     const ssize_t n = getxattr(path.c_str(), names + at, value, sizeof value);
     attributes[names + at] = std::string(value, n > 0 ? static_cast<std::size_t>(n) : 0);
@@ -216,8 +221,10 @@ TEST_F(SaveToFileTest, KeepsOwnerGroupModeAndAttributes) {
     gid_t gid;
     bool acl;
   } cases[] = {
-      {0600, geteuid(), getegid(), false}, {0640, geteuid(), getegid(), true},
-      {06755, geteuid(), getegid(), false}, {02775, root ? 4321u : geteuid(), root ? 4322u : getegid(), false},
+      {0600, geteuid(), getegid(), false},
+      {0640, geteuid(), getegid(), true},
+      {06755, geteuid(), getegid(), false},
+      {02775, root ? 4321u : geteuid(), root ? 4322u : getegid(), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.mode));
@@ -229,7 +236,8 @@ TEST_F(SaveToFileTest, KeepsOwnerGroupModeAndAttributes) {
     }
     const std::string acl = AclGranting(1234);
     if (c.acl) {
-      ASSERT_EQ(setxattr(target().c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+      ASSERT_EQ(setxattr(target().c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0),
+                0);
     }
     struct stat before {};
     ASSERT_EQ(stat(target().c_str(), &before), 0);
@@ -298,7 +306,7 @@ TEST_F(SaveToFileTest, RemovesTemporaryFilesOfSavesThatDied) {
   WriteFile(folder_ / (".pngc-" + dead + "-1.tmp.keep"), "not ours");
   ASSERT_TRUE(Save(target(), "new"));
   EXPECT_EQ(Listing(folder_), (std::set<std::string>{"image.png", ".pngc-" + alive + "-1.tmp",
-                                                      ".pngc-" + dead + "-1.tmp.keep"}));
+                                                     ".pngc-" + dead + "-1.tmp.keep"}));
 }
 
 // The temporary name is short: a file whose name is as long as the system

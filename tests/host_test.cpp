@@ -1,13 +1,12 @@
 // The plug-in as a host meets it: the library loaded at run time and every
 // export called through a pointer looked up by name.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <zlib.h>
 
 #include "tests/plugin_host_fixture.h"
 #include "tests/support/files.h"
@@ -122,10 +121,12 @@ class GuardedPages {
     SYSTEM_INFO info;
     GetSystemInfo(&info);
     page_ = info.dwPageSize;
-    pages_ = static_cast<char*>(VirtualAlloc(nullptr, count * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    pages_ = static_cast<char*>(
+        VirtualAlloc(nullptr, count * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
 #else
     page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    void* map = mmap(nullptr, count * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* map =
+        mmap(nullptr, count * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     pages_ = map == MAP_FAILED ? nullptr : static_cast<char*>(map);
 #endif
   }
@@ -208,10 +209,13 @@ TEST_F(GetCommentTest, NeverReadsThePixelData) {
   ASSERT_TRUE(pages.Forbid(1, 2));
   comment_ = summary_ = kUntouched;
   const auto size = static_cast<std::int32_t>(head.size() + data + after.size());
-  EXPECT_EQ(get_comment_(0, reinterpret_cast<const std::uint8_t*>(start), size, &comment_, &summary_), 0);
-  EXPECT_EQ(library_.LocalBlockBytes(comment_), std::string("[A]\r\nbefore\r\n<Z>\r\nafter\r\n") + '\0');
-  EXPECT_NE(library_.LocalBlockBytes(summary_).find("File Size  : " + std::to_string(size) + " byte"),
-            std::string::npos);
+  EXPECT_EQ(
+      get_comment_(0, reinterpret_cast<const std::uint8_t*>(start), size, &comment_, &summary_), 0);
+  EXPECT_EQ(library_.LocalBlockBytes(comment_),
+            std::string("[A]\r\nbefore\r\n<Z>\r\nafter\r\n") + '\0');
+  EXPECT_NE(
+      library_.LocalBlockBytes(summary_).find("File Size  : " + std::to_string(size) + " byte"),
+      std::string::npos);
 }
 
 TEST_F(GetCommentTest, HandsOverTheSummaryAndTheCommentText) {
@@ -223,12 +227,14 @@ TEST_F(GetCommentTest, HandsOverTheSummaryAndTheCommentText) {
   const std::string comment = "[Title]\r\nHello\r\nworld\r\n<Desc>\r\nx\r\ny\r\n[Late]\r\n"s;
   EXPECT_EQ(library_.LocalBlockSize(comment_), comment.size() + 1);
   EXPECT_EQ(library_.LocalBlockBytes(comment_), comment + "\0"s);
-  const std::string summary = "PNG(Portable Network Graphics) Image\r\n"
-                              "Pixel Size : 640 x 480\r\n"
-                              "Color Type : Indexed Color\r\n"
-                              "Color Depth: 8 bits/pixel\r\n"
-                              "Interlace  : Adam7 interlace\r\n"
-                              "File Size  : " + std::to_string(png.size()) + " byte\r\n";
+  const std::string summary =
+      "PNG(Portable Network Graphics) Image\r\n"
+      "Pixel Size : 640 x 480\r\n"
+      "Color Type : Indexed Color\r\n"
+      "Color Depth: 8 bits/pixel\r\n"
+      "Interlace  : Adam7 interlace\r\n"
+      "File Size  : " +
+      std::to_string(png.size()) + " byte\r\n";
   EXPECT_EQ(library_.LocalBlockSize(summary_), summary.size());
   EXPECT_EQ(library_.LocalBlockBytes(summary_), summary);
 
@@ -255,9 +261,8 @@ TEST_F(GetCommentTest, BrokenFramingEndsTheWalk) {
   comment_ = summary_ = kUntouched;
   EXPECT_EQ(get_comment_(0, nullptr, 10, &comment_, &summary_), 0);
   EXPECT_EQ(library_.LocalBlockSize(summary_), 0u) << "nothing read: an empty summary";
-  EXPECT_EQ(get_comment_(0, reinterpret_cast<const std::uint8_t*>(png.data()), -1, nullptr,
-                         nullptr),
-            0);
+  EXPECT_EQ(
+      get_comment_(0, reinterpret_cast<const std::uint8_t*>(png.data()), -1, nullptr, nullptr), 0);
 }
 
 // A zTXt whose text inflates past what a 32-bit process can hold ends the
@@ -285,7 +290,8 @@ TEST_F(GetCommentTest, TextTooLargeForMemoryIsRefused) {
   deflateEnd(&deflater);
   for (int mib = 1; mib < 2048; ++mib) bomb += block;
   using namespace pngtest;
-  const std::string png = Png({Ihdr(1, 1), Text("A", "kept?"), Chunk("zTXt", std::string("Bomb\0\0", 6) + bomb)});
+  const std::string png =
+      Png({Ihdr(1, 1), Text("A", "kept?"), Chunk("zTXt", std::string("Bomb\0\0", 6) + bomb)});
   EXPECT_EQ(Read(png), -4);
   EXPECT_EQ(comment_, kUntouched);
   EXPECT_EQ(summary_, kUntouched);
@@ -351,9 +357,11 @@ TEST_F(GetCommentTest, ReadsTheImageAsTheCallFoundIt) {
   HWND window = MessageWindow("pngcomment-scribbling-reader", ScribblingWindowProc);
   ASSERT_NE(window, nullptr);
   using namespace pngtest;
-  std::string png = Png({Ihdr(1, 1), Ztxt("Big", std::string(100000, 'z')), Text("After", "a"), Ihdr(2, 2)});
+  std::string png =
+      Png({Ihdr(1, 1), Ztxt("Big", std::string(100000, 'z')), Text("After", "a"), Ihdr(2, 2)});
   ASSERT_EQ(Read(png), 0);  // no message waiting: the reference
-  const std::string comment = library_.LocalBlockBytes(comment_), summary = library_.LocalBlockBytes(summary_);
+  const std::string comment = library_.LocalBlockBytes(comment_),
+                    summary = library_.LocalBlockBytes(summary_);
   std::string name = "unused", text = "unused";
   g_host_name = &name;
   g_host_image = &png;

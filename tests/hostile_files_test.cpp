@@ -6,6 +6,7 @@
 // byte that is not a text chunk. Files kept in tests/hostile/ are replayed
 // the same way.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -18,8 +19,6 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
-
-#include <zlib.h>
 
 #include "tests/plugin_host_fixture.h"
 #include "tests/support/files.h"

@@ -1,11 +1,12 @@
 // The local-memory calls through which the host receives its texts. The same
 // test runs against KERNEL32 under Wine and against the native stand-ins, so
 // that the stand-ins are held to what Windows does.
+#include "platform/local_memory.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "platform/local_memory.h"
 #include "platform/os.h"
 
 namespace {

@@ -7,8 +7,6 @@
 #define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
 #endif
 
-#include "stream/memory_stream.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +19,7 @@
 
 #include "platform/os.h"
 #include "stream/memory_error.h"
+#include "stream/memory_stream.h"
 
 namespace {
 
@@ -65,8 +64,11 @@ bool All(It begin, It end, std::uint8_t value) {
 // What a failed call must leave as it found it.
 struct Snapshot {
   explicit Snapshot(const TBitMemoryStream& s)
-      : size(s.GetSize()), position(s.GetPosition()), capacity(s.GetCapacity()),
-        memory(s.GetMemory()), content(Content(s)) {}
+      : size(s.GetSize()),
+        position(s.GetPosition()),
+        capacity(s.GetCapacity()),
+        memory(s.GetMemory()),
+        content(Content(s)) {}
   std::int32_t size, position, capacity;
   const std::uint8_t* memory;
   Bytes content;
@@ -171,11 +173,18 @@ TEST(MemoryStreamTest, ClearDropsTheStorageAndTheNextWriteTakesWhatItNeeds) {
 }
 
 TEST(MemoryStreamTest, RefusedWriteChangesNothing) {
-  struct Case { const char* name; std::int32_t position, count; };
+  struct Case {
+    const char* name;
+    std::int32_t position, count;
+  };
   const Case cases[] = {
-      {"count 0", 1, 0},         {"count -1", 1, -1},   {"count INT32_MIN", 1, kMin},
-      {"negative position", -1, 1}, {"end one past INT32_MAX", kMax, 1},
-      {"end two past INT32_MAX", kMax - 1, 3}, {"huge count", 1000, kMax},
+      {"count 0", 1, 0},
+      {"count -1", 1, -1},
+      {"count INT32_MIN", 1, kMin},
+      {"negative position", -1, 1},
+      {"end one past INT32_MAX", kMax, 1},
+      {"end two past INT32_MAX", kMax - 1, 3},
+      {"huge count", 1000, kMax},
   };
   const Bytes data = Pattern(8);
   for (const Case& c : cases) {
@@ -190,10 +199,14 @@ TEST(MemoryStreamTest, RefusedWriteChangesNothing) {
 }
 
 TEST(MemoryStreamTest, SeekWrapsAsThirtyTwoBitArithmetic) {
-  struct Case { std::int32_t start, offset; std::uint16_t origin; std::int32_t expected; };
+  struct Case {
+    std::int32_t start, offset;
+    std::uint16_t origin;
+    std::int32_t expected;
+  };
   const Case cases[] = {
-      {0, 5, 0, 5},       {2, -1, 0, -1},      {1, 2, 7, 1},          {0, -1, 2, 2},
-      {1, 1, 1, 2},       {1, -3, 1, -2},      {kMax, 1, 1, kMin},    {kMin, -1, 1, kMax},
+      {0, 5, 0, 5},           {2, -1, 0, -1},         {1, 2, 7, 1},       {0, -1, 2, 2},
+      {1, 1, 1, 2},           {1, -3, 1, -2},         {kMax, 1, 1, kMin}, {kMin, -1, 1, kMax},
       {0, kMax, 2, kMin + 2}, {0, kMin, 2, kMin + 3},
   };
   for (const Case& c : cases) {
@@ -224,7 +237,11 @@ TEST(MemoryStreamTest, ReadTakesWhatThereIsAtThePosition) {
 }
 
 TEST(MemoryStreamTest, WritePastTheEndZeroFillsTheGap) {
-  struct Case { const char* name; bool clear_first; std::int32_t content_size, gap_end; };
+  struct Case {
+    const char* name;
+    bool clear_first;
+    std::int32_t content_size, gap_end;
+  };
   const Case cases[] = {
       {"beyond the initial storage", false, 10, 20000},
       {"after Clear", true, 0, 100},
@@ -278,8 +295,8 @@ TEST(MemoryStreamTest, WriteFromItsOwnStorage) {
 }
 
 TEST(MemoryStreamTest, SetPositionClampsToTheContent) {
-  const std::pair<std::int32_t, std::int32_t> cases[] = {
-      {-5, 0}, {kMin, 0}, {0, 0}, {2, 2}, {3, 3}, {13, 3}, {kMax, 3}};
+  const std::pair<std::int32_t, std::int32_t> cases[] = {{-5, 0}, {kMin, 0}, {0, 0},   {2, 2},
+                                                         {3, 3},  {13, 3},   {kMax, 3}};
   for (const auto& [requested, expected] : cases) {
     SCOPED_TRACE(requested);
     TBitMemoryStream stream;
@@ -291,8 +308,8 @@ TEST(MemoryStreamTest, SetPositionClampsToTheContent) {
 }
 
 TEST(MemoryStreamTest, CopyFromZeroCountTakesTheWholeSourceFromItsStart) {
-  const std::pair<std::int32_t, std::int32_t> cases[] = {
-      {0, 0}, {5, 3}, {5, 9}, {5, -4}, {kBlock, 7}, {kBlock + 1, 100}};
+  const std::pair<std::int32_t, std::int32_t> cases[] = {{0, 0},  {5, 3},      {5, 9},
+                                                         {5, -4}, {kBlock, 7}, {kBlock + 1, 100}};
   for (const auto& [size, position] : cases) {
     SCOPED_TRACE(testing::Message() << size << " bytes at " << position);
     TBitMemoryStream source;
@@ -349,7 +366,10 @@ TEST(MemoryStreamTest, CopyFromCountReadsFromTheSourcePosition) {
 
 // Bytes the source lacks arrive as zeros, never as what a previous block held.
 TEST(MemoryStreamTest, CopyFromZeroFillsWhatTheSourceLacks) {
-  struct Case { const char* name; std::int32_t source_size, source_position, count; };
+  struct Case {
+    const char* name;
+    std::int32_t source_size, source_position, count;
+  };
   const Case cases[] = {
       {"short single block", 3, 1, 10},
       {"short second block", kBlock + 10, 0, kBlock + 100},
@@ -399,7 +419,11 @@ TEST(StreamAllocationTest, ConstructionThrowsWhenStorageCannotBeHad) {
 }
 
 TEST(StreamAllocationTest, FailedGrowthLeavesTheStreamAsItWas) {
-  struct Case { const char* name; bool clear_first; std::int32_t seek_to, count; };
+  struct Case {
+    const char* name;
+    bool clear_first;
+    std::int32_t seek_to, count;
+  };
   const Case cases[] = {
       {"append past the initial storage", false, 10240, 1},
       {"write after a seek far past the end", false, 50000, 4},

@@ -68,7 +68,8 @@ class Generator {
     for (int i = Below(3); i > 0; --i) AddText(&doc, false);
     if (Below(4) == 0) AddOther(&doc);
     Add(&doc, "IEND", "");
-    for (int i = Below(5) == 0 ? 1 + Below(2) : 0; i > 0; --i, ++seen["after IEND"]) AddText(&doc, false);
+    for (int i = Below(5) == 0 ? 1 + Below(2) : 0; i > 0; --i, ++seen["after IEND"])
+      AddText(&doc, false);
     seen["no text"] += doc.texts.empty();
     return doc;
   }
@@ -78,16 +79,20 @@ class Generator {
   char Byte(int lo, int hi) { return static_cast<char>(lo + Below(hi - lo + 1)); }
 
   std::string Token(bool in_text) {
-    static const char kAscii[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .,:;!?-_'()";
+    static const char kAscii[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .,:;!?-_'()";
     static const char* const kBrackets[] = {"[", "]", "<", ">", "[note]", "<b>"};
     std::string token;
     switch (Below(in_text ? 7 : 6)) {
       case 3:  // Shift_JIS: a lead byte and a valid trail byte
         token += Below(2) ? Byte(0x81, 0x9F) : Byte(0xE0, 0xFC);
         return token += Below(2) ? Byte(0x40, 0x7E) : Byte(0x80, 0xFC);
-      case 4: return std::string(1, Byte(0xA0, 0xFF));  // Latin-1; 0xE0 up are lead bytes too
-      case 5: return kBrackets[Below(6)];
-      case 6: return ++seen["CR"], "\r";
+      case 4:
+        return std::string(1, Byte(0xA0, 0xFF));  // Latin-1; 0xE0 up are lead bytes too
+      case 5:
+        return kBrackets[Below(6)];
+      case 6:
+        return ++seen["CR"], "\r";
       default:
         for (int n = 1 + Below(8); n > 0; --n) token += kAscii[Below(sizeof kAscii - 1)];
         return token;
@@ -108,7 +113,9 @@ class Generator {
     const int lines = 1 + Below(5), long_line = big ? Below(lines) : -1;
     for (int i = 0; i < lines; ++i) {
       if (i > 0) text += Below(4) == 0 ? (++seen["blank line"], "\n\n") : "\n";
-      const std::size_t size = i != long_line ? 0 : Below(3) == 0 ? 65537 + Below(5000) : 4097 + Below(8000);
+      const std::size_t size = i != long_line  ? 0
+                               : Below(3) == 0 ? 65537 + Below(5000)
+                                               : 4097 + Below(8000);
       const std::string line = Run(size, 4, true);
       text += line;
       seen["line > 4096"] += line.size() > 4096;
@@ -120,7 +127,8 @@ class Generator {
     seen["LF after lead byte"] += static_cast<int>(std::count(text.begin(), text.end(), '\n') + 1) -
                                   static_cast<int>(starts.size());
     for (auto k = starts.size(); k-- > 0;) {
-      const std::size_t begin = starts[k], end = k + 1 < starts.size() ? starts[k + 1] - 1 : text.size();
+      const std::size_t begin = starts[k],
+                        end = k + 1 < starts.size() ? starts[k + 1] - 1 : text.size();
       if (end - begin >= 2 && ((text[begin] == '[' && text[end - 1] == ']') ||
                                (text[begin] == '<' && text[end - 1] == '>'))) {
         text.insert(begin, 1, ' ');
@@ -136,7 +144,8 @@ class Generator {
   }
 
   void AddText(Document* doc, bool big) {
-    TextChunk chunk{Below(2) ? "tEXt" : "zTXt", Run(big ? 255 + Below(300) : 0, 3, false), Text(big)};
+    TextChunk chunk{Below(2) ? "tEXt" : "zTXt", Run(big ? 255 + Below(300) : 0, 3, false),
+                    Text(big)};
     seen["zTXt"] += chunk.type == "zTXt";
     seen["keyword > 254"] += chunk.keyword.size() > 254;
     doc->png += chunk.type == "tEXt" ? pngtest::Text(chunk.keyword, chunk.text)
@@ -170,7 +179,8 @@ class RoundTripTest : public PluginHostFixture {
     void* comment = &scratch_;  // what the host left there
     void* summary = nullptr;
     EXPECT_EQ(get_comment_(0, reinterpret_cast<const std::uint8_t*>(png.data()),
-                           static_cast<std::int32_t>(png.size()), &comment, &summary), 0);
+                           static_cast<std::int32_t>(png.size()), &comment, &summary),
+              0);
     library_.FreeLocalBlock(summary);
     if (comment == &scratch_) return "";
     std::string block = library_.LocalBlockBytes(comment);
@@ -180,7 +190,8 @@ class RoundTripTest : public PluginHostFixture {
   }
 
   std::int32_t Write(const fs::path& file, const std::string& png, const std::string& comment) {
-    return write_comment_(0, file.string().c_str(), reinterpret_cast<const std::uint8_t*>(png.data()),
+    return write_comment_(0, file.string().c_str(),
+                          reinterpret_cast<const std::uint8_t*>(png.data()),
                           static_cast<std::int32_t>(png.size()), comment.data(),
                           static_cast<std::int32_t>(comment.size()));
   }
@@ -235,12 +246,14 @@ class RoundTripTest : public PluginHostFixture {
     for (std::size_t header = 0;; at = line_end + 2) {
       line_end = c1.find("\r\n", at);
       const bool is_header = line_end - at >= 2 && ((c1[at] == '[' && c1[line_end - 1] == ']') ||
-                                                     (c1[at] == '<' && c1[line_end - 1] == '>'));
+                                                    (c1[at] == '<' && c1[line_end - 1] == '>'));
       if (is_header && header++ == edited) break;
     }
     const TextChunk& old = doc.texts[edited];
-    const TextChunk edit{old.type, old.keyword, old.text.empty() ? "edited" : "edited\n" + old.text};
-    CheckWritten(doc, c1.substr(0, line_end + 2) + "edited\r\n" + c1.substr(line_end + 2), edited, edit);
+    const TextChunk edit{old.type, old.keyword,
+                         old.text.empty() ? "edited" : "edited\n" + old.text};
+    CheckWritten(doc, c1.substr(0, line_end + 2) + "edited\r\n" + c1.substr(line_end + 2), edited,
+                 edit);
   }
 
   fs::path read_only_;
@@ -286,19 +299,23 @@ TEST_F(RoundTripTest, KnownLossesApplyOnlyToTextTheUserTyped) {
       {Text("K", "\n\n"), {{"tEXt", "K", ""}}},
       {Text("", "abc"), {{"tEXt", "Comment", "abc"}}},
       {Ztxt("", ""), {{"zTXt", "Comment", ""}}},
-      {Ztxt("K", "z", 1), {{"zTXt", "K", "z"}}},                      // another compression method
+      {Ztxt("K", "z", 1), {{"zTXt", "K", "z"}}},  // another compression method
       {Ztxt("K", "z").replace(20, 4, "\xBA\xD0\xBA\xD0"), {{"zTXt", "K", "z"}}},  // a wrong CRC
-      {Chunk("tEXt", "K"), {{"tEXt", "K", ""}}},                      // no keyword terminator
-      {Text("K", "a\xE9\0b"s), {{"tEXt", "K", "a\xE9" "b"}}},         // a NUL goes, also after a lead byte
+      {Chunk("tEXt", "K"), {{"tEXt", "K", ""}}},  // no keyword terminator
+      {Text("K", "a\xE9\0b"s),
+       {{"tEXt", "K",
+         "a\xE9"
+         "b"}}},  // a NUL goes, also after a lead byte
       {Text("K", "a\n[B]\nc"), {{"tEXt", "K", "a"}, {"tEXt", "B", "c"}}},
       {Ztxt("K", "<>\nz"), {{"zTXt", "K", ""}, {"zTXt", "Comment", "z"}}},
       {Text("K", "x\n[\x81]"), {{"tEXt", "K", "x"}, {"tEXt", "\x81", ""}}},  // "]" as a trail byte
-      {Text("K", "caf\xE9\n"), {{"tEXt", "K", "caf\xE9\n"}}},         // the LF goes with the lead byte
+      {Text("K", "caf\xE9\n"), {{"tEXt", "K", "caf\xE9\n"}}},  // the LF goes with the lead byte
       {Ztxt("K", "a\n\n\nb"), {{"zTXt", "K", "a\n\n\nb"}}},
       {Text("R\xE9sum\xE9", "t"), {{"tEXt", "R\xE9sum\xE9", "t"}}},
       {Text("K", "a\r\nb\r"), {{"tEXt", "K", "a\r\nb\r"}}},
   };
-  const std::string before = Text("Title", "untouched"), after = Ztxt("Raw profile type exif", "\nexif\n");
+  const std::string before = Text("Title", "untouched"),
+                    after = Ztxt("Raw profile type exif", "\nexif\n");
   for (const auto& c : cases) {
     SCOPED_TRACE(Excerpt(c.chunk.substr(8)));
     // Unedited, among others and with one of them edited.
@@ -307,12 +324,14 @@ TEST_F(RoundTripTest, KnownLossesApplyOnlyToTextTheUserTyped) {
     ASSERT_EQ(Write(folder_ / "out.png", png, comment), 0);
     EXPECT_TRUE(SameBytes(ReadFile(folder_ / "out.png"), png));
     ASSERT_EQ(Write(folder_ / "out.png", png, "[Title]\r\nedited\r\n" + comment.substr(20)), 0);
-    EXPECT_TRUE(SameBytes(ReadFile(folder_ / "out.png"),
-                          kSignature + Ihdr(2, 2) + Text("Title", "edited") + c.chunk + after + Iend()));
+    EXPECT_TRUE(
+        SameBytes(ReadFile(folder_ / "out.png"),
+                  kSignature + Ihdr(2, 2) + Text("Title", "edited") + c.chunk + after + Iend()));
 
     // Typed: no chunk of the image stands for the text.
     const std::string plain = kSignature + Ihdr(2, 2) + Iend();
-    ASSERT_EQ(Write(folder_ / "out.png", plain, Comment(kSignature + Ihdr(2, 2) + c.chunk + Iend())), 0);
+    ASSERT_EQ(
+        Write(folder_ / "out.png", plain, Comment(kSignature + Ihdr(2, 2) + c.chunk + Iend())), 0);
     const std::vector<ParsedChunk> chunks = ParseChunks(ReadFile(folder_ / "out.png"));
     ASSERT_GE(chunks.size(), 2u);
     std::vector<TextChunk> back;
@@ -329,7 +348,8 @@ TEST_F(RoundTripTest, UnwritableTargetsAreReportedAndLeftAlone) {
 
   read_only_ = folder_ / "locked.png";
   WriteFile(read_only_, png);
-  fs::permissions(read_only_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+  fs::permissions(read_only_,
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   ASSERT_EQ(fs::status(read_only_).permissions() & fs::perms::owner_write, fs::perms::none);
   EXPECT_EQ(Write(read_only_, png, comment), -5);
@@ -356,7 +376,8 @@ TEST_F(RoundTripTest, UnwritableTargetsAreReportedAndLeftAlone) {
       {"size -1", image, -1, comment.data(), 10},
       {"size INT32_MIN", image, INT32_MIN, comment.data(), 10},
       {"size 7", image, 7, comment.data(), 10},
-      {"no PNG signature", reinterpret_cast<const std::uint8_t*>(not_png.data()), size, comment.data(), 10},
+      {"no PNG signature", reinterpret_cast<const std::uint8_t*>(not_png.data()), size,
+       comment.data(), 10},
       {"comment length -1", image, size, comment.data(), -1},
       {"comment length INT32_MIN", image, size, nullptr, INT32_MIN},
   };
@@ -365,7 +386,8 @@ TEST_F(RoundTripTest, UnwritableTargetsAreReportedAndLeftAlone) {
   WriteFile(old, old_bytes);
   for (const auto& c : refused) {
     for (const fs::path& target : {fresh, old}) {
-      EXPECT_EQ(write_comment_(0, target.string().c_str(), c.image, c.size, c.comment, c.length), -4)
+      EXPECT_EQ(write_comment_(0, target.string().c_str(), c.image, c.size, c.comment, c.length),
+                -4)
           << c.what << " " << target;
     }
     EXPECT_FALSE(fs::exists(fresh)) << c.what;
@@ -375,7 +397,8 @@ TEST_F(RoundTripTest, UnwritableTargetsAreReportedAndLeftAlone) {
   // The same targets take the file: the refusals came from the arguments.
   EXPECT_EQ(Write(fresh, png, comment), 0);
   EXPECT_EQ(ParseChunks(ReadFile(fresh)).size(), 3u);
-  EXPECT_EQ(write_comment_(0, old.string().c_str(), image, size, nullptr, 0), 0) << "length 0: no text";
+  EXPECT_EQ(write_comment_(0, old.string().c_str(), image, size, nullptr, 0), 0)
+      << "length 0: no text";
   EXPECT_EQ(ParseChunks(ReadFile(old)).size(), 2u);
 }
 

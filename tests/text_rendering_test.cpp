@@ -1,10 +1,11 @@
 // The image summary and the comment text sections, rendered from chunk data.
+#include "reader/text_rendering.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "reader/image_summary.h"
-#include "reader/text_rendering.h"
 #include "tests/support/png_builder.h"
 
 namespace {
@@ -51,9 +52,9 @@ TEST(ImageSummary, SixLinesWithTheColonInTheTwelfthColumn) {
             "Interlace  : No Interlace\r\n"
             "File Size  : 4000 byte\r\n");
   // Widths past the PNG limit print as the signed values they read as.
-  EXPECT_NE(Summary(0x80000000u, 0xFFFFFFFFu, 16, 6, 1, 100)
-                .find("Pixel Size : -2147483648 x -1\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      Summary(0x80000000u, 0xFFFFFFFFu, 16, 6, 1, 100).find("Pixel Size : -2147483648 x -1\r\n"),
+      std::string::npos);
 }
 
 TEST(ImageSummary, NamesEveryColourTypeAndInterlaceMethod) {
@@ -98,22 +99,24 @@ TEST(TextRendering, TextSections) {
       {"K\0a\r\nb"s, "[K]\r\na\r\r\nb\r\n"},  // a CR stays; its LF still becomes CR LF
       {"K\0abc\n"s, "[K]\r\nabc\r\n\r\n"},
       {"K\0a\0b\0"s, "[K]\r\nab\r\n"},  // NULs in the text vanish
-      {"Title\0"s, "[Title]\r\n"},     // empty text: no body
-      {"Title"s, "[Title]\r\n"},       // no NUL at all
+      {"Title\0"s, "[Title]\r\n"},      // empty text: no body
+      {"Title"s, "[Title]\r\n"},        // no NUL at all
       {""s, "[]\r\n"},
-      {"\0text"s, "[]\r\ntext\r\n"},   // empty keyword
+      {"\0text"s, "[]\r\ntext\r\n"},          // empty keyword
       {"K]\r\n>\0x"s, "[K]\r\n>]\r\nx\r\n"},  // keyword bytes are copied as they are
       {"K\0[not a header]"s, "[K]\r\n[not a header]\r\n"},
       // Shift_JIS: a lead byte takes the next byte along, so an LF after it
       // stays bare and a 0x5C after it is not examined.
       {"K\0caf\xE9\nx"s, "[K]\r\ncaf\xE9\nx\r\n"},
       {"\x83\x5C\0\x82\xA0\n"s, "[\x83\x5C]\r\n\x82\xA0\r\n\r\n"},
-      {"K\0end\x81"s, "[K]\r\nend\x81\r\n"},  // a lead byte last is copied alone
+      {"K\0end\x81"s, "[K]\r\nend\x81\r\n"},        // a lead byte last is copied alone
       {"\xFD\0\xFF\n"s, "[\xFD]\r\n\xFF\r\n\r\n"},  // 0xFD-0xFF are no lead bytes
       // A NUL is never the second byte of a character: it still ends the
       // keyword (the header holds no NUL) and is still dropped in the text.
       {"R\xE9sum\xE9\0text"s, "[R\xE9sum\xE9]\r\ntext\r\n"},
-      {"K\0a\x81\0b"s, "[K]\r\na\x81" "b\r\n"},
+      {"K\0a\x81\0b"s,
+       "[K]\r\na\x81"
+       "b\r\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(RenderText(c.data), c.section) << c.data;
 }
@@ -135,7 +138,8 @@ TEST(TextRendering, IsLeadByteRanges) {
   for (int byte = 0; byte < 256; ++byte) leads += pngc::IsLeadByte(static_cast<std::uint8_t>(byte));
   EXPECT_EQ(leads, (0x9F - 0x81 + 1) + (0xFC - 0xE0 + 1));
   for (int byte : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(pngc::IsLeadByte(byte)) << byte;
-  for (int byte : {0x80, 0xA0, 0xDF, 0xFD, 0x0A, 0x00}) EXPECT_FALSE(pngc::IsLeadByte(byte)) << byte;
+  for (int byte : {0x80, 0xA0, 0xDF, 0xFD, 0x0A, 0x00})
+    EXPECT_FALSE(pngc::IsLeadByte(byte)) << byte;
 }
 
 // The renderer never reads past the length it is given, nor past the content.
@@ -171,8 +175,8 @@ TEST(CompressedTextRendering, Sections) {
       {"Desc\0\x01"s + desc, "<Desc>\r\nx\r\ny\r\n"},  // the method byte is not examined
       {"Desc\0\0"s + desc + "junk after the stream", "<Desc>\r\nx\r\ny\r\n"},
       {"Desc\0\0"s + pngtest::Deflate(""), "<Desc>\r\n\r\n"},  // inflates to nothing
-      {"Desc\0\0"s, "<Desc>\r\n"},                            // nothing after the method
-      {"Desc\0"s, "<Desc>\r\n"},                              // nothing after the NUL
+      {"Desc\0\0"s, "<Desc>\r\n"},                             // nothing after the method
+      {"Desc\0"s, "<Desc>\r\n"},                               // nothing after the NUL
       {"Desc"s, "<Desc>\r\n"},
       {"Big\0\0"s + pngtest::Deflate(big), "<Big>\r\n" + big + "\r\n"},  // past 4096 bytes
       {"Bad\0\0"s + "not zlib at all", "<Bad>\r\n\r\n"},

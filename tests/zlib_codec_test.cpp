@@ -54,7 +54,8 @@ std::string Uncompress(const std::string& stream, std::size_t size) {
   std::string out(size + 1, '\0');
   uLongf length = static_cast<uLongf>(out.size());
   if (uncompress(reinterpret_cast<Bytef*>(&out[0]), &length,
-                 reinterpret_cast<const Bytef*>(stream.data()), static_cast<uLong>(stream.size())) != Z_OK) {
+                 reinterpret_cast<const Bytef*>(stream.data()),
+                 static_cast<uLong>(stream.size())) != Z_OK) {
     return "<not a zlib stream of that size>";
   }
   out.resize(length);
@@ -92,11 +93,14 @@ Outcome Decompress(TZlib& zlib, const std::string& input, std::int32_t position 
 // intended and the text delivered before it is known to the byte.
 std::string Stored(const std::string& data, bool final) {
   const auto n = static_cast<std::uint16_t>(data.size()), inverse = static_cast<std::uint16_t>(~n);
-  return std::string{char(final), char(n & 0xFF), char(n >> 8), char(inverse & 0xFF), char(inverse >> 8)} + data;
+  return std::string{char(final), char(n & 0xFF), char(n >> 8), char(inverse & 0xFF),
+                     char(inverse >> 8)} +
+         data;
 }
 
 std::string Adler(const std::string& text) {
-  const uLong sum = adler32(1, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()));
+  const uLong sum =
+      adler32(1, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()));
   return {char(sum >> 24), char(sum >> 16), char(sum >> 8), char(sum)};
 }
 
@@ -119,9 +123,14 @@ std::string WithDictionary(const std::string& text) {
 }
 
 TEST(ZlibCodec, EmptyInputGivesTheEmptyStreamAndInflatesToNothing) {
-  const std::string empty_stream("\x78\x9C\x03\x00\x00\x00\x00\x01", 8), abc = pngtest::Deflate("abc");
-  struct Case { std::string bytes; std::int32_t position; };
-  for (const Case& c : {Case{"", 0}, Case{"abc", 3}, Case{abc, static_cast<std::int32_t>(abc.size())}}) {
+  const std::string empty_stream("\x78\x9C\x03\x00\x00\x00\x00\x01", 8),
+      abc = pngtest::Deflate("abc");
+  struct Case {
+    std::string bytes;
+    std::int32_t position;
+  };
+  for (const Case& c :
+       {Case{"", 0}, Case{"abc", 3}, Case{abc, static_cast<std::int32_t>(abc.size())}}) {
     SCOPED_TRACE(c.bytes.size());
     TZlib zlib;
     EXPECT_EQ(Compress(zlib, c.bytes, Z_DEFAULT_COMPRESSION, c.position),
@@ -131,8 +140,8 @@ TEST(ZlibCodec, EmptyInputGivesTheEmptyStreamAndInflatesToNothing) {
 }
 
 TEST(ZlibCodec, RoundTripsAcrossBufferBoundaries) {
-  for (const std::string& text : {std::string(), std::string("x"), Prose(4095), Prose(4096), Prose(4097),
-                                  Prose(300000), Random(300000)}) {
+  for (const std::string& text : {std::string(), std::string("x"), Prose(4095), Prose(4096),
+                                  Prose(4097), Prose(300000), Random(300000)}) {
     SCOPED_TRACE(text.size());
     TZlib zlib;
     const Outcome deflated = Compress(zlib, text);
@@ -148,30 +157,39 @@ TEST(ZlibCodec, WorksFromTheSourcePositionOnAndIgnoresWhatFollowsTheStream) {
   const std::string junk = Random(5000), text = Prose(20000);
   const auto start = static_cast<std::int32_t>(junk.size());
   TZlib zlib;
-  EXPECT_TRUE(Uncompress(Compress(zlib, junk + text, Z_DEFAULT_COMPRESSION, start).out, text.size()) == text);
+  EXPECT_TRUE(Uncompress(Compress(zlib, junk + text, Z_DEFAULT_COMPRESSION, start).out,
+                         text.size()) == text);
   EXPECT_EQ(Decompress(zlib, junk + pngtest::Deflate(text), start), (Outcome{Z_OK, text}));
-  for (const std::string& tail : {std::string("trailing"), junk, pngtest::Deflate("another text")}) {
+  for (const std::string& tail :
+       {std::string("trailing"), junk, pngtest::Deflate("another text")}) {
     EXPECT_EQ(Decompress(zlib, pngtest::Deflate(text) + tail), (Outcome{Z_OK, text}));
   }
 }
 
 TEST(ZlibCodec, DamagedOrShortStreamKeepsWhatWasInflated) {
   const std::string first = Prose(10000), second = Prose(30000).substr(10000);
-  const std::string whole = "\x78\x01" + Stored(first, false) + Stored(second, true) + Adler(first + second);
+  const std::string whole =
+      "\x78\x01" + Stored(first, false) + Stored(second, true) + Adler(first + second);
   const std::size_t second_header = 2 + 5 + first.size();
   std::string bad_length = whole, bad_check = whole, bad_header = whole;
   bad_length[second_header + 3] ^= 0x10;
   bad_check.back() ^= 0x01;
   bad_header[1] = '\x02';
-  struct Case { const char* name; std::string stream; Outcome expected; };
-  for (const Case& c : {Case{"sound", whole, {Z_OK, first + second}},
-                        Case{"stored length", bad_length, {Z_DATA_ERROR, first}},
-                        Case{"adler-32", bad_check, {Z_DATA_ERROR, first + second}},
-                        Case{"header", bad_header, {Z_DATA_ERROR, ""}},
-                        Case{"cut between blocks", whole.substr(0, second_header), {Z_BUF_ERROR, first}},
-                        Case{"cut in a block", whole.substr(0, second_header + 5 + 7000),
-                             {Z_BUF_ERROR, first + second.substr(0, 7000)}},
-                        Case{"preset dictionary", WithDictionary(first), {Z_NEED_DICT, ""}}}) {
+  struct Case {
+    const char* name;
+    std::string stream;
+    Outcome expected;
+  };
+  for (const Case& c :
+       {Case{"sound", whole, {Z_OK, first + second}},
+        Case{"stored length", bad_length, {Z_DATA_ERROR, first}},
+        Case{"adler-32", bad_check, {Z_DATA_ERROR, first + second}},
+        Case{"header", bad_header, {Z_DATA_ERROR, ""}},
+        Case{"cut between blocks", whole.substr(0, second_header), {Z_BUF_ERROR, first}},
+        Case{"cut in a block",
+             whole.substr(0, second_header + 5 + 7000),
+             {Z_BUF_ERROR, first + second.substr(0, 7000)}},
+        Case{"preset dictionary", WithDictionary(first), {Z_NEED_DICT, ""}}}) {
     SCOPED_TRACE(c.name);
     TZlib zlib;
     EXPECT_EQ(Decompress(zlib, c.stream), c.expected);
@@ -196,7 +214,8 @@ TEST(ZlibCodec, OneObjectRunsOperationsLikeAFreshOne) {
   EXPECT_EQ(Decompress(zlib, "\x78\x9C\xFF\xFF").code, Z_DATA_ERROR);
   EXPECT_EQ(Decompress(zlib, deflated), (Outcome{Z_OK, text}));
   // The header's level bits tell which level deflate really ran at.
-  for (const auto& [level, flags] : {std::pair{9, '\xDA'}, {0, '\x01'}, {Z_DEFAULT_COMPRESSION, '\x9C'}}) {
+  for (const auto& [level, flags] :
+       {std::pair{9, '\xDA'}, {0, '\x01'}, {Z_DEFAULT_COMPRESSION, '\x9C'}}) {
     SCOPED_TRACE(level);
     TZlib fresh;
     const Outcome reused = Compress(zlib, text, level);
@@ -243,7 +262,8 @@ class FailingFrom {
  public:
   explicit FailingFrom(int allowed) {
     allowed_ = allowed;
-    pngc::os::SetFaultHook([](pngc::os::Call call) { return call == pngc::os::Call::kAllocate && allowed_-- <= 0; });
+    pngc::os::SetFaultHook(
+        [](pngc::os::Call call) { return call == pngc::os::Call::kAllocate && allowed_-- <= 0; });
   }
   ~FailingFrom() { pngc::os::SetFaultHook(nullptr); }
   FailingFrom(const FailingFrom&) = delete;

@@ -27,9 +27,12 @@ void Report(const std::string& name, const std::string& cause) {
 
 const char* Cause(ReadStatus status) {
   switch (status) {
-    case ReadStatus::kTooLarge: return "too large (over 2 GiB)";
-    case ReadStatus::kNoMemory: return "out of memory";
-    default: return "cannot read";
+    case ReadStatus::kTooLarge:
+      return "too large (over 2 GiB)";
+    case ReadStatus::kNoMemory:
+      return "out of memory";
+    default:
+      return "cannot read";
   }
 }
 
@@ -38,7 +41,8 @@ std::string NameOf(const std::string& path) { return path == "-" ? "standard inp
 // Reads FILE ("-": standard input), whole for a rewrite, and asks the
 // plug-in whether it takes it. Fewer than eight bytes are padded with
 // zeros, as IsSupported reads exactly eight.
-bool LoadPng(const CliPlugin& plugin, const std::string& path, hostos::FileImage* image, bool whole) {
+bool LoadPng(const CliPlugin& plugin, const std::string& path, hostos::FileImage* image,
+             bool whole) {
   if (path == "-") hostos::SetBinary(stdin);
   const ReadStatus status = image->Load(path, whole);
   if (status != ReadStatus::kOk) {
@@ -61,11 +65,12 @@ struct LocalBlock {
   ~LocalBlock() { library.FreeLocalBlock(handle); }
 };
 
-bool ReadComment(const CliPlugin& plugin, const std::string& path, const hostos::FileImage& image, std::string* comment,
-                 std::string* summary) {
+bool ReadComment(const CliPlugin& plugin, const std::string& path, const hostos::FileImage& image,
+                 std::string* comment, std::string* summary) {
   LocalBlock comment_block{plugin.library()}, summary_block{plugin.library()};
-  const std::int32_t result = plugin.get_comment(0, image.data(), static_cast<std::int32_t>(image.size()),
-                                                 &comment_block.handle, &summary_block.handle);
+  const std::int32_t result =
+      plugin.get_comment(0, image.data(), static_cast<std::int32_t>(image.size()),
+                         &comment_block.handle, &summary_block.handle);
   if (result != kPngcOk) {
     Report(NameOf(path), PngcResultText(result));
     return false;
@@ -74,7 +79,8 @@ bool ReadComment(const CliPlugin& plugin, const std::string& path, const hostos:
     *summary = plugin.library().LocalBlockBytes(summary_block.handle);
     // The text is a C string, as a host reads it; the block may be larger.
     *comment = plugin.library().LocalBlockBytes(comment_block.handle);
-    comment->resize(comment->find('\0') == std::string::npos ? comment->size() : comment->find('\0'));
+    comment->resize(comment->find('\0') == std::string::npos ? comment->size()
+                                                             : comment->find('\0'));
   } catch (const std::bad_alloc&) {
     Report(NameOf(path), "out of memory");
     return false;
@@ -111,8 +117,9 @@ bool WriteText(const CliPlugin& plugin, const std::string& target, const hostos:
     return false;
   }
   const std::string& file = target == "-" ? temporary.path() : target;
-  const std::int32_t result = plugin.write_comment(0, file.c_str(), image.data(), static_cast<std::int32_t>(image.size()),
-                                                   text.data(), static_cast<std::int32_t>(text.size()));
+  const std::int32_t result =
+      plugin.write_comment(0, file.c_str(), image.data(), static_cast<std::int32_t>(image.size()),
+                           text.data(), static_cast<std::int32_t>(text.size()));
   if (result != kPngcOk) {
     const std::string folder = hostos::FolderOf(file);
     if (result == kPngcNotSaved && !hostos::CanCreateIn(folder)) {
@@ -135,8 +142,8 @@ bool WriteText(const CliPlugin& plugin, const std::string& target, const hostos:
 
 // Converts `text` between character sets, or says which line holds the
 // character that cannot be converted.
-bool Convert(const std::string& what, const std::string& from, const std::string& to, const std::string& text,
-             std::string* out) {
+bool Convert(const std::string& what, const std::string& from, const std::string& to,
+             const std::string& text, std::string* out) {
   std::size_t bad = 0;
   if (hostos::ConvertText(from, to, text, out, &bad)) return true;
   // The line: the first that does not convert on its own.
@@ -150,8 +157,9 @@ bool Convert(const std::string& what, const std::string& from, const std::string
   }
   const std::string source = from.empty() ? "this terminal's character set" : from;
   const std::string target = to.empty() ? "this terminal's character set" : to;
-  Report(what, "line " + std::to_string(line) + " holds a character that cannot be converted from " + source +
-                   " to " + target + "; nothing written");
+  Report(what, "line " + std::to_string(line) +
+                   " holds a character that cannot be converted from " + source + " to " + target +
+                   "; nothing written");
   return false;
 }
 
@@ -192,7 +200,8 @@ bool JsonRecord(const std::string& path, const hostos::FileImage& image, const s
   if (!summary.empty()) {
     const std::string size = SummaryField(summary, "Pixel Size");
     const std::size_t x = size.find(" x ");
-    out += ",\n    \"ImageWidth\": " + size.substr(0, x) + ",\n    \"ImageHeight\": " + size.substr(x + 3);
+    out += ",\n    \"ImageWidth\": " + size.substr(0, x) +
+           ",\n    \"ImageHeight\": " + size.substr(x + 3);
     out += ",\n    \"ColorType\": " + JsonString(SummaryField(summary, "Color Type"));
     const std::string depth = SummaryField(summary, "Color Depth");
     out += ",\n    \"BitDepth\": " + depth.substr(0, depth.find(' '));
@@ -204,21 +213,24 @@ bool JsonRecord(const std::string& path, const hostos::FileImage& image, const s
   std::string texts;
   for (const CommentSection& section : SplitSections(comment)) {
     bool wanted = options.keywords.empty();
-    for (const std::string& keyword : options.keywords) wanted = wanted || keyword == section.keyword;
+    for (const std::string& keyword : options.keywords)
+      wanted = wanted || keyword == section.keyword;
     if (!wanted) continue;
     std::string keyword, text;
     if (!Convert(path, charset, "UTF-8", section.keyword, &keyword) ||
         !Convert(path, charset, "UTF-8", section.text, &text)) {
       return false;
     }
-    texts += std::string(texts.empty() ? "" : ",") + "\n      {\"keyword\": " + JsonString(keyword) +
-             ", \"type\": \"" + (section.compressed ? "zTXt" : "tEXt") + "\", \"text\": " + JsonString(text) + "}";
+    texts += std::string(texts.empty() ? "" : ",") +
+             "\n      {\"keyword\": " + JsonString(keyword) + ", \"type\": \"" +
+             (section.compressed ? "zTXt" : "tEXt") + "\", \"text\": " + JsonString(text) + "}";
   }
   out += ",\n    \"Texts\": [" + texts + (texts.empty() ? "]" : "\n    ]");
   std::string international;
   for (const InternationalText& text : ReadInternationalTexts(image.data(), image.size())) {
-    international += std::string(international.empty() ? "" : ",") + "\n      {\"keyword\": " +
-                     JsonString(text.keyword) + ", \"language\": " + JsonString(text.language) +
+    international += std::string(international.empty() ? "" : ",") +
+                     "\n      {\"keyword\": " + JsonString(text.keyword) +
+                     ", \"language\": " + JsonString(text.language) +
                      ", \"translatedKeyword\": " + JsonString(text.translated_keyword) +
                      ", \"text\": " + JsonString(text.text) + ", \"readOnly\": true" +
                      (text.readable ? "" : ", \"damaged\": true") + "}";
@@ -236,9 +248,11 @@ int RunJson(const CliPlugin& plugin, const CliOptions& options) {
   for (const std::string& file : options.files) {
     hostos::FileImage image;
     std::string comment, summary, record;
-    if (!LoadPng(plugin, file, &image, false) || !ReadComment(plugin, file, image, &comment, &summary) ||
+    if (!LoadPng(plugin, file, &image, false) ||
+        !ReadComment(plugin, file, image, &comment, &summary) ||
         !JsonRecord(NameOf(file), image, summary, comment, options, &record)) {
-      record = "  {\n    \"SourceFile\": " + JsonString(NameOf(file)) + ",\n    \"Error\": \"cannot read\"\n  }";
+      record = "  {\n    \"SourceFile\": " + JsonString(NameOf(file)) +
+               ",\n    \"Error\": \"cannot read\"\n  }";
       status = kExitFailed;
     }
     records += (records.empty() ? "" : ",\n") + record;
@@ -260,15 +274,18 @@ CliPlugin::CliPlugin() {
     library_.reset(new PluginLibrary(hostos::kLibraryName));
   }
   if (!library_->loaded()) {
-    std::fprintf(stderr, "pngcomment: cannot load the plug-in %s\n", path.empty() ? hostos::kLibraryName : path.c_str());
+    std::fprintf(stderr, "pngcomment: cannot load the plug-in %s\n",
+                 path.empty() ? hostos::kLibraryName : path.c_str());
     return;
   }
   get_info = library_->Get<GetPluginInfoFn>("GetPluginInfo");
   is_supported = library_->Get<IsSupportedFn>("IsSupported");
   get_comment = library_->Get<GetCommentFn>("GetComment");
   write_comment = library_->Get<WriteCommentFn>("WriteComment");
-  ok_ = get_info != nullptr && is_supported != nullptr && get_comment != nullptr && write_comment != nullptr;
-  if (!ok_) std::fprintf(stderr, "pngcomment: %s is not a pngcomment plug-in\n", library_->Path().c_str());
+  ok_ = get_info != nullptr && is_supported != nullptr && get_comment != nullptr &&
+        write_comment != nullptr;
+  if (!ok_)
+    std::fprintf(stderr, "pngcomment: %s is not a pngcomment plug-in\n", library_->Path().c_str());
 }
 
 int RunInfo(const CliPlugin& plugin, const CliOptions& options) {
@@ -278,7 +295,8 @@ int RunInfo(const CliPlugin& plugin, const CliOptions& options) {
   for (const std::string& file : options.files) {
     hostos::FileImage image;
     std::string comment, summary;
-    if (!LoadPng(plugin, file, &image, false) || !ReadComment(plugin, file, image, &comment, &summary)) {
+    if (!LoadPng(plugin, file, &image, false) ||
+        !ReadComment(plugin, file, image, &comment, &summary)) {
       status = kExitFailed;
       continue;
     }
@@ -304,7 +322,8 @@ int RunGet(const CliPlugin& plugin, const CliOptions& options) {
   for (const std::string& file : options.files) {
     hostos::FileImage image;
     std::string comment, summary;
-    if (!LoadPng(plugin, file, &image, false) || !ReadComment(plugin, file, image, &comment, &summary)) {
+    if (!LoadPng(plugin, file, &image, false) ||
+        !ReadComment(plugin, file, image, &comment, &summary)) {
       status = kExitFailed;
       continue;
     }
@@ -327,7 +346,8 @@ int RunGet(const CliPlugin& plugin, const CliOptions& options) {
         }
       }
     }
-    if (!options.charset.empty() && !Convert(NameOf(file), options.charset, "", std::string(out), &out)) {
+    if (!options.charset.empty() &&
+        !Convert(NameOf(file), options.charset, "", std::string(out), &out)) {
       status = kExitFailed;
       continue;
     }
@@ -358,8 +378,9 @@ bool EditSections(const std::string& name, const std::string& comment, const Cli
   std::vector<CommentSection> sections = SplitSections(comment);
   for (const KeywordValue& value : options.values) {
     std::string keyword = value.keyword, text = value.from_stdin ? stdin_text : value.text;
-    if (!options.charset.empty() && (!Convert("-k " + value.keyword, "", options.charset, value.keyword, &keyword) ||
-                                     !Convert("-k " + value.keyword, "", options.charset, std::string(text), &text))) {
+    if (!options.charset.empty() &&
+        (!Convert("-k " + value.keyword, "", options.charset, value.keyword, &keyword) ||
+         !Convert("-k " + value.keyword, "", options.charset, std::string(text), &text))) {
       return false;
     }
     if (const std::string why = WhyNotCarried(keyword, text); !why.empty()) {
@@ -378,12 +399,15 @@ bool EditSections(const std::string& name, const std::string& comment, const Cli
         it = sections.erase(it);
       }
     }
-    if (!placed) sections.push_back({options.compressed, keyword, text, ShowSection(options.compressed, keyword, text)});
+    if (!placed)
+      sections.push_back(
+          {options.compressed, keyword, text, ShowSection(options.compressed, keyword, text)});
   }
   for (const std::string& keyword : options.deletions) {
-    sections.erase(std::remove_if(sections.begin(), sections.end(),
-                                  [&](const CommentSection& section) { return section.keyword == keyword; }),
-                   sections.end());
+    sections.erase(
+        std::remove_if(sections.begin(), sections.end(),
+                       [&](const CommentSection& section) { return section.keyword == keyword; }),
+        sections.end());
   }
   edited->clear();
   for (const CommentSection& section : sections) *edited += section.shown;
@@ -398,7 +422,8 @@ bool ReadCommentText(const CliOptions& options, const std::string& text_file, st
   if (text_file == "-") {
     hostos::SetBinary(stdin);  // CR LF and any 0x1A pass as they are
     if (hostos::IsTerminal(stdin)) {
-      std::fprintf(stderr, "pngcomment: reading the comment text until end of file (%s)\n", hostos::kEndOfInputKey);
+      std::fprintf(stderr, "pngcomment: reading the comment text until end of file (%s)\n",
+                   hostos::kEndOfInputKey);
     }
     status = hostos::ReadStream(stdin, text);
   } else {
@@ -413,10 +438,12 @@ bool ReadCommentText(const CliOptions& options, const std::string& text_file, st
     return false;
   }
   if (text->empty() && !options.allow_empty) {
-    Report(name, "empty text; to remove every text chunk use 'pngcomment clear' (or --allow-empty)");
+    Report(name,
+           "empty text; to remove every text chunk use 'pngcomment clear' (or --allow-empty)");
     return false;
   }
-  if (!options.charset.empty() && !Convert(name, "", options.charset, std::string(*text), text)) return false;
+  if (!options.charset.empty() && !Convert(name, "", options.charset, std::string(*text), text))
+    return false;
   *text = NormaliseLineEnds(*text);
   return !TooLargeText(name, *text);
 }
@@ -430,15 +457,18 @@ int RunSet(const CliPlugin& plugin, const CliOptions& options) {
   std::string text;
   if (!LoadPng(plugin, file, &image, true)) return kExitFailed;
   hostos::FileTime time;
-  const bool keep_time = options.preserve_time && file != "-" && hostos::GetModifiedTime(file, &time);
+  const bool keep_time =
+      options.preserve_time && file != "-" && hostos::GetModifiedTime(file, &time);
   if (options.values.empty() && options.deletions.empty()) {
-    if (!ReadCommentText(options, options.files.size() > 1 ? options.files[1] : "-", &text)) return kExitFailed;
+    if (!ReadCommentText(options, options.files.size() > 1 ? options.files[1] : "-", &text))
+      return kExitFailed;
   } else {
     std::string comment, summary, stdin_text;
     for (const KeywordValue& value : options.values) {
       if (!value.from_stdin) continue;
       if (hostos::IsTerminal(stdin)) {
-        std::fprintf(stderr, "pngcomment: reading the text until end of file (%s)\n", hostos::kEndOfInputKey);
+        std::fprintf(stderr, "pngcomment: reading the text until end of file (%s)\n",
+                     hostos::kEndOfInputKey);
       }
       if (hostos::ReadStream(stdin, &stdin_text) != ReadStatus::kOk) {
         Report("standard input", "cannot read");
@@ -469,7 +499,8 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
   const std::string& file = options.files[0];
   hostos::FileImage image;
   std::string comment, summary;
-  if (!LoadPng(plugin, file, &image, true) || !ReadComment(plugin, file, image, &comment, &summary)) {
+  if (!LoadPng(plugin, file, &image, true) ||
+      !ReadComment(plugin, file, image, &comment, &summary)) {
     return kExitFailed;
   }
   // Edits that could never be saved are not asked for.
@@ -481,7 +512,8 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
   hostos::FileTime time;
   const bool keep_time = options.preserve_time && hostos::GetModifiedTime(file, &time);
   std::string shown = comment;
-  if (!options.charset.empty() && !Convert(file, options.charset, "", comment, &shown)) return kExitFailed;
+  if (!options.charset.empty() && !Convert(file, options.charset, "", comment, &shown))
+    return kExitFailed;
   hostos::TempTextFile temp;
   if (!temp.Create(shown)) {
     Report(file, "cannot create a temporary file for the text");
@@ -498,7 +530,8 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
     Report(temp.path(), Cause(status));
     return kExitFailed;
   }
-  if (!options.charset.empty() && !Convert(temp.path(), "", options.charset, std::string(edited), &edited)) {
+  if (!options.charset.empty() &&
+      !Convert(temp.path(), "", options.charset, std::string(edited), &edited)) {
     temp.Keep();
     Report(file, "the edited text is kept in " + temp.path());
     return kExitFailed;
@@ -516,10 +549,13 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
   std::string now;
   if (hostos::ReadFile(file, &now) != ReadStatus::kOk || now != image.bytes()) {
     temp.Keep();
-    Report(file, "changed by another program during the edit, nothing written; the edited text is in " + temp.path());
+    Report(file,
+           "changed by another program during the edit, nothing written; the edited text is in " +
+               temp.path());
     return kExitFailed;
   }
-  if (TooLargeText(file, edited) || !WriteText(plugin, file, image, edited, keep_time ? &time : nullptr)) {
+  if (TooLargeText(file, edited) ||
+      !WriteText(plugin, file, image, edited, keep_time ? &time : nullptr)) {
     return kExitFailed;
   }
   std::printf("%s: written\n", file.c_str());
@@ -531,7 +567,8 @@ int RunClear(const CliPlugin& plugin, const CliOptions& options) {
   for (const std::string& file : options.files) {
     hostos::FileImage image;
     std::string comment, summary;
-    if (!LoadPng(plugin, file, &image, true) || !ReadComment(plugin, file, image, &comment, &summary)) {
+    if (!LoadPng(plugin, file, &image, true) ||
+        !ReadComment(plugin, file, image, &comment, &summary)) {
       status = kExitFailed;
       continue;
     }
@@ -543,7 +580,8 @@ int RunClear(const CliPlugin& plugin, const CliOptions& options) {
       continue;
     }
     hostos::FileTime time;
-    const bool keep_time = options.preserve_time && file != "-" && hostos::GetModifiedTime(file, &time);
+    const bool keep_time =
+        options.preserve_time && file != "-" && hostos::GetModifiedTime(file, &time);
     if (!WriteText(plugin, target, image, "", keep_time ? &time : nullptr)) {
       status = kExitFailed;
       continue;
@@ -563,12 +601,14 @@ int RunVersion(const CliPlugin& plugin) {
   const VersionInfo version = ReadVersionInfo(plugin.library().Path());
   if (version.found) {
     const auto quad = [](std::uint32_t ms, std::uint32_t ls) {
-      return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." + std::to_string(ls >> 16) + "." +
-             std::to_string(ls & 0xFFFF);
+      return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
+             std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
     };
     std::printf("file version %s (\"%s\"), product version %s (\"%s\")\n",
-                quad(version.file_version_ms, version.file_version_ls).c_str(), version.file_version.c_str(),
-                quad(version.product_version_ms, version.product_version_ls).c_str(), version.product_version.c_str());
+                quad(version.file_version_ms, version.file_version_ls).c_str(),
+                version.file_version.c_str(),
+                quad(version.product_version_ms, version.product_version_ls).c_str(),
+                version.product_version.c_str());
     std::printf("language 0x%04X, code page %u\n", version.language, version.code_page);
   }
   return Finish(kExitOk);

@@ -5,11 +5,13 @@
 namespace {
 
 bool IsHeader(const std::string& line) {
-  return line.size() >= 2 &&
-         ((line.front() == '[' && line.back() == ']') || (line.front() == '<' && line.back() == '>'));
+  return line.size() >= 2 && ((line.front() == '[' && line.back() == ']') ||
+                              (line.front() == '<' && line.back() == '>'));
 }
 
-bool IsLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+bool IsLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 }  // namespace
 

@@ -93,7 +93,9 @@ ReadStatus FileImage::Load(const std::string& path, bool whole) {
       ok = ReadAt(in, static_cast<std::uint64_t>(offset), data_ + offset,
                   static_cast<std::size_t>(std::min(total - offset, pngc::kChunkHeaderSize)));
       const pngc::ChunkFraming framing = pngc::ReadChunkAt(data_, total, offset, &chunk);
-      if (!ok || (framing != pngc::ChunkFraming::kComplete && framing != pngc::ChunkFraming::kCutShort)) break;
+      if (!ok ||
+          (framing != pngc::ChunkFraming::kComplete && framing != pngc::ChunkFraming::kCutShort))
+        break;
       if (pngc::IsChunkType(chunk, "IHDR") || pngc::IsChunkType(chunk, "tEXt") ||
           pngc::IsChunkType(chunk, "zTXt") || pngc::IsChunkType(chunk, "iTXt")) {
         ok = ReadAt(in, static_cast<std::uint64_t>(chunk.data), data_ + chunk.data,

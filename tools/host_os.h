@@ -89,8 +89,8 @@ std::string RunEditor(const std::string& editor, const std::string& path);
 // page numbers) and this terminal's (an empty name). False when `in` holds a
 // character that cannot be converted; `*bad` then tells the byte where it
 // starts. UnknownCharset is true when the name is none the system knows.
-bool ConvertText(const std::string& from, const std::string& to, const std::string& in, std::string* out,
-                 std::size_t* bad);
+bool ConvertText(const std::string& from, const std::string& to, const std::string& in,
+                 std::string* out, std::size_t* bad);
 bool UnknownCharset(const std::string& name);
 
 // A file's modification time, to put back after a save (-P).

@@ -85,7 +85,8 @@ std::string RunEditor(const std::string& editor, const std::string& path) {
   for (const char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   const int status = std::system((editor + " " + quoted + "'").c_str());
   if (status == -1) return "cannot start the editor";
-  if (WIFSIGNALED(status)) return "the editor was ended by signal " + std::to_string(WTERMSIG(status));
+  if (WIFSIGNALED(status))
+    return "the editor was ended by signal " + std::to_string(WTERMSIG(status));
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     return "the editor exited with status " + std::to_string(WEXITSTATUS(status));
   }
@@ -95,8 +96,9 @@ std::string RunEditor(const std::string& editor, const std::string& path) {
 std::string FolderOf(const std::string& target) {
   std::string path = target;
   struct stat link {};
-  char* resolved =
-      lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode) ? realpath(target.c_str(), nullptr) : nullptr;
+  char* resolved = lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)
+                       ? realpath(target.c_str(), nullptr)
+                       : nullptr;
   if (resolved != nullptr) {
     path = resolved;
     std::free(resolved);
@@ -127,7 +129,9 @@ namespace {
 
 // The terminal's character set for an empty name (the locale's, which main
 // takes from the environment).
-std::string CharsetName(const std::string& name) { return name.empty() ? nl_langinfo(CODESET) : name; }
+std::string CharsetName(const std::string& name) {
+  return name.empty() ? nl_langinfo(CODESET) : name;
+}
 
 }  // namespace
 
@@ -138,8 +142,8 @@ bool UnknownCharset(const std::string& name) {
   return false;
 }
 
-bool ConvertText(const std::string& from, const std::string& to, const std::string& in, std::string* out,
-                 std::size_t* bad) {
+bool ConvertText(const std::string& from, const std::string& to, const std::string& in,
+                 std::string* out, std::size_t* bad) {
   out->clear();
   *bad = 0;
   const iconv_t cd = iconv_open(CharsetName(to).c_str(), CharsetName(from).c_str());
@@ -152,8 +156,8 @@ bool ConvertText(const std::string& from, const std::string& to, const std::stri
     char* target = buffer;
     std::size_t room = sizeof buffer;
     // The last call, with no input, ends a shift state.
-    const std::size_t result =
-        left > 0 ? iconv(cd, &source, &left, &target, &room) : iconv(cd, nullptr, nullptr, &target, &room);
+    const std::size_t result = left > 0 ? iconv(cd, &source, &left, &target, &room)
+                                        : iconv(cd, nullptr, nullptr, &target, &room);
     out->append(buffer, static_cast<std::size_t>(target - buffer));
     if (result == static_cast<std::size_t>(-1) && errno == E2BIG) continue;
     // EILSEQ, EINVAL: a character the target cannot hold, or one cut short.
@@ -179,7 +183,8 @@ bool GetModifiedTime(const std::string& path, FileTime* time) {
 }
 
 bool SetModifiedTime(const std::string& path, const FileTime& time) {
-  struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)}};
+  struct timespec times[2] = {
+      {0, UTIME_OMIT}, {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)}};
   return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 

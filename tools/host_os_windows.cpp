@@ -48,7 +48,8 @@ bool ReadAt(std::FILE* in, std::uint64_t offset, void* buffer, std::size_t size)
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD n = 0;
     const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-    if (!::ReadFile(file, bytes, want, &n, &at) || n == 0) return false;  // an error, or the file shrank
+    if (!::ReadFile(file, bytes, want, &n, &at) || n == 0)
+      return false;  // an error, or the file shrank
     bytes += n;
     offset += n;
     size -= n;
@@ -64,7 +65,8 @@ bool TempTextFile::Create(const std::string& bytes) {
   char folder[MAX_PATH + 1] = {};
   char name[MAX_PATH] = {};
   const DWORD length = GetTempPathA(sizeof folder, folder);
-  if (length == 0 || length > MAX_PATH || GetTempFileNameA(folder, "pgc", 0, name) == 0) return false;
+  if (length == 0 || length > MAX_PATH || GetTempFileNameA(folder, "pgc", 0, name) == 0)
+    return false;
   path_ = name;
   std::FILE* out = std::fopen(name, "wb");
   if (out == nullptr) return false;
@@ -87,11 +89,14 @@ std::string RunEditor(const std::string& editor, const std::string& path) {
 
 std::string FolderOf(const std::string& target) {
   const std::size_t slash = target.find_last_of("\\/");
-  return slash == std::string::npos ? "." : slash == 0 ? target.substr(0, 1) : target.substr(0, slash);
+  return slash == std::string::npos ? "."
+         : slash == 0               ? target.substr(0, 1)
+                                    : target.substr(0, slash);
 }
 
 bool CanCreateIn(const std::string& folder) {
-  const std::string probe = folder + "\\.pngc-probe-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  const std::string probe =
+      folder + "\\.pngc-probe-" + std::to_string(GetCurrentProcessId()) + ".tmp";
   const HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS;
@@ -100,12 +105,13 @@ bool CanCreateIn(const std::string& folder) {
 }
 
 bool CanWrite(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
-  const bool writable =
-      GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+  const bool writable = GetFileInformationByHandle(file, &info) &&
+                        (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
   CloseHandle(file);
   return writable;
 }
@@ -125,10 +131,10 @@ UINT CodePage(const std::string& name) {
   static const struct {
     const char* name;
     UINT code_page;
-  } kNames[] = {{"utf-8", CP_UTF8},       {"utf8", CP_UTF8},        {"latin1", 28591},
-                {"iso-8859-1", 28591},    {"iso8859-1", 28591},     {"shift_jis", 932},
-                {"shift-jis", 932},       {"sjis", 932},            {"windows-31j", 932},
-                {"windows-1252", 1252},   {"euc-jp", 20932},        {"ascii", 20127},
+  } kNames[] = {{"utf-8", CP_UTF8},     {"utf8", CP_UTF8},    {"latin1", 28591},
+                {"iso-8859-1", 28591},  {"iso8859-1", 28591}, {"shift_jis", 932},
+                {"shift-jis", 932},     {"sjis", 932},        {"windows-31j", 932},
+                {"windows-1252", 1252}, {"euc-jp", 20932},    {"ascii", 20127},
                 {"us-ascii", 20127}};
   for (const auto& known : kNames) {
     if (lower == known.name) return known.code_page;
@@ -136,22 +142,25 @@ UINT CodePage(const std::string& name) {
   const std::string digits = lower.compare(0, 2, "cp") == 0 ? lower.substr(2) : lower;
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
   const unsigned long number = std::strtoul(digits.c_str(), nullptr, 10);
-  return number > 0 && number < 65536 && IsValidCodePage(static_cast<UINT>(number)) ? static_cast<UINT>(number) : 0;
+  return number > 0 && number < 65536 && IsValidCodePage(static_cast<UINT>(number))
+             ? static_cast<UINT>(number)
+             : 0;
 }
 
 }  // namespace
 
 bool UnknownCharset(const std::string& name) { return CodePage(name) == 0; }
 
-bool ConvertText(const std::string& from, const std::string& to, const std::string& in, std::string* out,
-                 std::size_t* bad) {
+bool ConvertText(const std::string& from, const std::string& to, const std::string& in,
+                 std::string* out, std::size_t* bad) {
   out->clear();
   *bad = 0;
   const UINT source = CodePage(from), target = CodePage(to);
   if (source == 0 || target == 0) return false;
   if (in.empty()) return true;
   const int size = static_cast<int>(in.size());
-  const int wide_size = MultiByteToWideChar(source, MB_ERR_INVALID_CHARS, in.data(), size, nullptr, 0);
+  const int wide_size =
+      MultiByteToWideChar(source, MB_ERR_INVALID_CHARS, in.data(), size, nullptr, 0);
   if (wide_size == 0) return false;  // bytes that are no character of `from`
   std::vector<wchar_t> wide(static_cast<std::size_t>(wide_size));
   MultiByteToWideChar(source, MB_ERR_INVALID_CHARS, in.data(), size, wide.data(), wide_size);
@@ -170,15 +179,17 @@ bool ConvertText(const std::string& from, const std::string& to, const std::stri
 bool GetModifiedTime(const std::string& path, FileTime* time) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  const std::int64_t ticks = (std::int64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+  const std::int64_t ticks = (std::int64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                             data.ftLastWriteTime.dwLowDateTime;
   time->seconds = ticks / 10000000;
   time->nanoseconds = (ticks % 10000000) * 100;
   return true;
 }
 
 bool SetModifiedTime(const std::string& path, const FileTime& time) {
-  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   const std::int64_t ticks = time.seconds * 10000000 + time.nanoseconds / 100;
   FILETIME written;

@@ -47,13 +47,15 @@ std::vector<InternationalText> ReadInternationalTexts(const std::uint8_t* png, s
     if (pngc::ReadChunkAt(png, total, offset, &chunk) != pngc::ChunkFraming::kComplete) break;
     if (!pngc::IsChunkType(chunk, "iTXt")) continue;
     // keyword NUL, compression flag, method, language NUL, translated keyword NUL, text
-    const std::string data(reinterpret_cast<const char*>(png + chunk.data), static_cast<std::size_t>(chunk.length));
+    const std::string data(reinterpret_cast<const char*>(png + chunk.data),
+                           static_cast<std::size_t>(chunk.length));
     InternationalText text;
     std::size_t at = 0;
     if (!TakeField(data, &at, &text.keyword) || at + 2 > data.size()) continue;
     const bool compressed = data[at] != 0;
     at += 2;
-    if (!TakeField(data, &at, &text.language) || !TakeField(data, &at, &text.translated_keyword)) continue;
+    if (!TakeField(data, &at, &text.language) || !TakeField(data, &at, &text.translated_keyword))
+      continue;
     if (compressed) {
       text.readable = Inflate(data.substr(at), &text.text);
     } else {

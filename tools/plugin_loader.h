@@ -49,10 +49,10 @@ class PluginLibrary {
 
  private:
   void* handle_ = nullptr;
-  void* (WINAPI* local_lock_)(void*) = nullptr;
-  int (WINAPI* local_unlock_)(void*) = nullptr;
-  void* (WINAPI* local_free_)(void*) = nullptr;
-  std::size_t (WINAPI* local_size_)(void*) = nullptr;
+  void*(WINAPI* local_lock_)(void*) = nullptr;
+  int(WINAPI* local_unlock_)(void*) = nullptr;
+  void*(WINAPI* local_free_)(void*) = nullptr;
+  std::size_t(WINAPI* local_size_)(void*) = nullptr;
 };
 
 #endif

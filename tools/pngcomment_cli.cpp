@@ -201,12 +201,14 @@ int main(int argc, char** argv) {
   }
   const Command* command = FindCommand(first);
   if (command == nullptr) {
-    return Usage(first[0] == '-' ? "unknown option '" + first + "'" : "unknown command '" + first + "'");
+    return Usage(first[0] == '-' ? "unknown option '" + first + "'"
+                                 : "unknown command '" + first + "'");
   }
 
   // Help is looked for first, so that it wins over any mistake beside it.
   for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return Help(command->help);
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+      return Help(command->help);
   }
   CliOptions options;
   bool more_options = true;
@@ -220,7 +222,8 @@ int main(int argc, char** argv) {
     if (option && arg == "--") {
       more_options = false;
     } else if (option && takes(kOutput) && (arg == "-o" || arg == "--output")) {
-      if (!has_value || argv[i + 1][0] == '\0') return Usage(prefix + arg + " needs a file name", name);
+      if (!has_value || argv[i + 1][0] == '\0')
+        return Usage(prefix + arg + " needs a file name", name);
       if (!options.out.empty()) return Usage(prefix + "only one " + arg + " may be given", name);
       options.out = argv[++i];
     } else if (option && arg == "-k" && takes(kKeyword)) {
@@ -244,7 +247,8 @@ int main(int argc, char** argv) {
       if (!has_value) return Usage(prefix + "--delete needs a keyword", name);
       options.deletions.push_back(argv[++i]);
     } else if (option && arg == "--charset" && takes(kCharset)) {
-      if (!has_value || argv[i + 1][0] == '\0') return Usage(prefix + "--charset needs a name", name);
+      if (!has_value || argv[i + 1][0] == '\0')
+        return Usage(prefix + "--charset needs a name", name);
       options.charset = argv[++i];
     } else if (option && arg == "--json" && takes(kJson)) {
       options.json = true;
@@ -269,12 +273,14 @@ int main(int argc, char** argv) {
   int from_stdin = 0;
   for (const KeywordValue& value : options.values) from_stdin += value.from_stdin;
   for (std::size_t k = 0; k < options.files.size(); ++k) from_stdin += options.files[k] == "-";
-  if (name == "set" && !keyword_edits && options.files.size() == 1) ++from_stdin;  // TEXTFILE left out
+  if (name == "set" && !keyword_edits && options.files.size() == 1)
+    ++from_stdin;  // TEXTFILE left out
   if (from_stdin > 1) return Usage(prefix + "only one thing can be read from standard input", name);
   if (name == "clear" && !options.out.empty() && options.files.size() > 1) {
     return Usage(prefix + "-o takes one FILE", name);
   }
-  if (options.compressed && options.values.empty()) return Usage(prefix + "--compressed goes with -k", name);
+  if (options.compressed && options.values.empty())
+    return Usage(prefix + "--compressed goes with -k", name);
   if (!options.charset.empty() && (name == "info" && !options.json)) {
     return Usage(prefix + "--charset goes with --json", name);
   }

@@ -37,14 +37,14 @@ VersionInfo ReadVersionInfo(const std::string& path) {
   }
   // The strings of the first translation's table.
   char table[32];
-  std::snprintf(table, sizeof table, "\\StringFileInfo\\%04x%04x\\", info.language,
-                info.code_page);
+  std::snprintf(table, sizeof table, "\\StringFileInfo\\%04x%04x\\", info.language, info.code_page);
   const auto text = [&](const char* name) -> std::string {
     char* value = nullptr;
     UINT value_length = 0;
     const std::string key = std::string(table) + name;
     return VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value),
-                          &value_length) && value != nullptr
+                          &value_length) &&
+                   value != nullptr
                ? value
                : "";
   };

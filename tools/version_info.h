@@ -14,8 +14,8 @@ struct VersionInfo {
   // The translation entries: language and code page pairs.
   int translation_count = 0;
   std::uint16_t language = 0, code_page = 0;
-  std::string file_description, file_version, product_name, product_version,
-      original_filename, company_name, legal_copyright;
+  std::string file_description, file_version, product_name, product_version, original_filename,
+      company_name, legal_copyright;
 };
 
 VersionInfo ReadVersionInfo(const std::string& path);

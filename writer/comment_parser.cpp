@@ -59,7 +59,7 @@ class SectionBuilder {
   const char* chunk_type_ = "tEXt";
   std::string keyword_;
   bool open_ = false;
-  bool has_text_ = false;       // a body line has been added
+  bool has_text_ = false;         // a body line has been added
   std::int32_t blank_lines_ = 0;  // empty lines since the last body line
 };
 

@@ -53,7 +53,8 @@ bool AtSectionBoundary(const std::uint8_t* text, std::int32_t size, std::int32_t
 }  // namespace
 
 OldTextChunks::OldTextChunks()
-    : chunks_(std::make_unique<TBitMemoryStream>()), renderings_(std::make_unique<TBitMemoryStream>()) {}
+    : chunks_(std::make_unique<TBitMemoryStream>()),
+      renderings_(std::make_unique<TBitMemoryStream>()) {}
 
 OldTextChunks::~OldTextChunks() = default;
 
@@ -110,11 +111,13 @@ void OldTextChunks::Render() {
 
 bool OldTextChunks::Matches(const Entry& entry, const std::uint8_t* text, std::int32_t size,
                             std::int32_t at) {
-  if (!entry.rendered || entry.taken || entry.rendering_size > size - at || budget_ <= 0) return false;
+  if (!entry.rendered || entry.taken || entry.rendering_size > size - at || budget_ <= 0)
+    return false;
   const std::uint8_t* rendering = renderings_->GetMemory() + entry.rendering;
   const std::uint8_t* differ =
       std::mismatch(rendering, rendering + entry.rendering_size, text + at).first;
-  if (differ == rendering + entry.rendering_size && AtSectionBoundary(text, size, at + entry.rendering_size)) {
+  if (differ == rendering + entry.rendering_size &&
+      AtSectionBoundary(text, size, at + entry.rendering_size)) {
     return true;
   }
   budget_ -= differ - rendering + 1;
@@ -132,7 +135,8 @@ std::int32_t OldTextChunks::Take(std::size_t index, TBitMemoryStream& output) {
 
 std::size_t OldTextChunks::NextFree(std::size_t position) {
   std::size_t free = position;
-  while (free < by_hash_.size() && entries_[by_hash_[free]].taken) free = std::max(free + 1, skip_[free]);
+  while (free < by_hash_.size() && entries_[by_hash_[free]].taken)
+    free = std::max(free + 1, skip_[free]);
   // Later lookups jump past the taken run at once.
   while (position < free) {
     const std::size_t next = std::max(position + 1, skip_[position]);
@@ -144,7 +148,8 @@ std::size_t OldTextChunks::NextFree(std::size_t position) {
 
 std::int32_t OldTextChunks::TakeAt(const std::uint8_t* text, std::int32_t size, std::int32_t at,
                                    TBitMemoryStream& output) {
-  if (next_ < entries_.size() && Matches(entries_[next_], text, size, at)) return Take(next_, output);
+  if (next_ < entries_.size() && Matches(entries_[next_], text, size, at))
+    return Take(next_, output);
 
   // A rendering's first section (all of it, unless its text holds a
   // header-shaped line) stands from `at` to the next header line, less any
@@ -155,14 +160,17 @@ std::int32_t OldTextChunks::TakeAt(const std::uint8_t* text, std::int32_t size, 
   std::size_t best = entries_.size();
   for (std::int32_t candidate = end; candidate <= stop; candidate += 2) {
     if (candidate > end) hash = Hash(hash, reinterpret_cast<const std::uint8_t*>("\r\n"), 2);
-    const auto first = std::lower_bound(by_hash_.begin(), by_hash_.end(), hash,
-                                        [this](std::size_t i, std::uint64_t h) { return entries_[i].hash < h; });
+    const auto first =
+        std::lower_bound(by_hash_.begin(), by_hash_.end(), hash,
+                         [this](std::size_t i, std::uint64_t h) { return entries_[i].hash < h; });
     for (std::size_t position = NextFree(static_cast<std::size_t>(first - by_hash_.begin()));
          position < by_hash_.size() && entries_[by_hash_[position]].hash == hash;
          position = NextFree(position + 1)) {
       const std::size_t index = by_hash_[position];
-      if (entries_[index].section_size == candidate - at && Matches(entries_[index], text, size, at)) {
-        if (best == entries_.size() || entries_[index].rendering_size > entries_[best].rendering_size) {
+      if (entries_[index].section_size == candidate - at &&
+          Matches(entries_[index], text, size, at)) {
+        if (best == entries_.size() ||
+            entries_[index].rendering_size > entries_[best].rendering_size) {
           best = index;  // the longest: the user's text is all of it
         }
         break;  // the longest for this section, first in file order

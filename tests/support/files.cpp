@@ -28,7 +28,8 @@ bool WriteFile(const fs::path& path, const std::string& bytes) {
 
 std::set<std::string> Listing(const fs::path& folder) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
   return names;
 }
 

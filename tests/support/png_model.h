@@ -92,7 +92,8 @@ inline std::string RenderText(const std::string& type, const std::uint8_t* d, st
     out += "\r\n";
   } else if (compressed && rest + 1 < n) {
     const Inflated inflated = InflateAll(d + rest + 1, n - rest - 1);
-    AppendBody(out, reinterpret_cast<const std::uint8_t*>(inflated.text.data()), inflated.text.size());
+    AppendBody(out, reinterpret_cast<const std::uint8_t*>(inflated.text.data()),
+               inflated.text.size());
     out += "\r\n";
   }
   return out;
@@ -167,12 +168,15 @@ inline std::vector<OldChunk> OldChunks(const std::uint8_t* image, std::size_t si
 inline std::size_t LineEnd(const std::string& text, std::size_t i) {
   if (i < text.size() && text[i] == '\0') return std::string::npos;
   std::size_t j = i;
-  while (j < text.size() && text[j] != '\0' && !(text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n')) ++j;
+  while (j < text.size() && text[j] != '\0' &&
+         !(text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n'))
+    ++j;
   return j;
 }
 
 inline bool IsHeader(const std::string& line) {
-  return line.size() >= 2 && ((line.front() == '[' && line.back() == ']') || (line.front() == '<' && line.back() == '>'));
+  return line.size() >= 2 && ((line.front() == '[' && line.back() == ']') ||
+                              (line.front() == '<' && line.back() == '>'));
 }
 
 // Lines end at CR LF, or at a zero byte, which takes the byte after it along;
@@ -204,7 +208,8 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
   };
   const auto fits = [&](std::size_t k, std::size_t p) {
     const std::string& r = (*olds)[k].rendering;
-    return !taken[k] && r.size() <= length - p && proper.compare(p, r.size(), r) == 0 && boundary(p + r.size());
+    return !taken[k] && r.size() <= length - p && proper.compare(p, r.size(), r) == 0 &&
+           boundary(p + r.size());
   };
   bool has_text = false;
   std::size_t blank = 0;
@@ -223,7 +228,8 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
         pick = next_old;
       } else {
         for (std::size_t k = 0; k < taken.size(); ++k) {
-          if (fits(k, i) && (pick == taken.size() || (*olds)[k].rendering.size() > (*olds)[pick].rendering.size())) {
+          if (fits(k, i) && (pick == taken.size() ||
+                             (*olds)[k].rendering.size() > (*olds)[pick].rendering.size())) {
             pick = k;
           }
         }
@@ -255,7 +261,8 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
       blank = 0;
       continue;
     }
-    if (sections.empty() || !sections.back().kept.empty()) sections.push_back(Section{false, "Comment", "", ""});
+    if (sections.empty() || !sections.back().kept.empty())
+      sections.push_back(Section{false, "Comment", "", ""});
     if (has_text) sections.back().text.append(blank + 1, '\n');
     sections.back().text += line;
     has_text = true;
@@ -272,7 +279,8 @@ inline std::size_t CheckTextChunk(const std::uint8_t* bytes, std::size_t size, s
                                   const Section& section) {
   if (!section.kept.empty()) {
     Require(offset <= size && size - offset >= section.kept.size() &&
-                section.kept.compare(0, std::string::npos, reinterpret_cast<const char*>(bytes + offset),
+                section.kept.compare(0, std::string::npos,
+                                     reinterpret_cast<const char*>(bytes + offset),
                                      section.kept.size()) == 0,
             "an old chunk that the text left as it was is not written as it was");
     return offset + section.kept.size();
