@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets (CMakePresets.json), which carry every
 # build: this file only chooses among them. Every target first installs what
 # is missing (scripts/install-deps).
-.PHONY: all deps build demo test bench fuzz package clean
+.PHONY: all deps build demo test bench fuzz fuzz-long package clean
 
 # Two Windows builds of the same code: win32, the product (the i686 DLL that
 # hosts load), and win64, an x86_64 build that exists to run the Windows code
@@ -68,6 +68,9 @@ bench: build
 # poisoned (use after free is still caught within an input) rather than
 # 256 MiB, so that memory is reused instead of faulted in anew.
 FUZZ_SECONDS ?= 300
+# Room for a dozen chunks and a comment text: the formats need no more to
+# reach every path, and longer inputs only run slower.
+FUZZ_MAX_LEN := 16384
 FUZZ_BUILD := build/fuzz
 FUZZ_TARGETS := get_comment write_comment parse_comment
 fuzz: deps
@@ -78,11 +81,17 @@ fuzz: deps
 	  cp fuzz/corpus/$$t/* $(FUZZ_BUILD)/corpus-$$t/ && \
 	  echo "==== fuzz_$$t for $(FUZZ_SECONDS) s" && \
 	  ASAN_OPTIONS=quarantine_size_mb=16 UBSAN_OPTIONS=print_stacktrace=1 \
-	  $(FUZZ_BUILD)/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	  $(FUZZ_BUILD)/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=$(FUZZ_MAX_LEN) \
 	    -timeout=1 -rss_limit_mb=2048 -dict=fuzz/png.dict -print_final_stats=1 \
 	    -artifact_prefix=$(FUZZ_BUILD)/artifacts-$$t/ $(FUZZ_BUILD)/corpus-$$t fuzz/crashers \
 	    || { echo "fuzz_$$t failed: see $(FUZZ_BUILD)/artifacts-$$t/"; exit 1; }; \
 	done
+
+# Long fuzzing that keeps what it finds: each target for FUZZ_LONG_SECONDS,
+# two at a time, then what they found merged (minimised) into fuzz/corpus.
+FUZZ_LONG_SECONDS ?= 3600
+fuzz-long: deps
+	scripts/fuzz-long --seconds $(FUZZ_LONG_SECONDS)
 
 # Packages: a .deb of the native build, and a .zip of the 32-bit Windows
 # build (pngcomment.dll, pngcomment.exe, README.md, LICENSE), both left in

@@ -38,6 +38,16 @@
 
 namespace {
 
+#ifdef PNGCOMMENT_FUZZING
+// The allocation seam's limit in fuzzing builds: a text larger than this
+// cannot be rendered and ends the call with -4.
+constexpr std::size_t kMemoryLimit = std::size_t{8} << 20;
+#else
+constexpr std::size_t kMemoryLimit = SIZE_MAX;
+#endif
+// What surely fits: a call whose texts come to less must not run out.
+constexpr std::size_t kSmall = std::size_t{1} << 20;
+
 namespace fs = std::filesystem;
 using pngtest::ReadFile;
 using pngtest::Require;
@@ -203,11 +213,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto image_size = static_cast<std::int32_t>(split);
   const char* comment = reinterpret_cast<const char*>(image + split);
   const auto comment_size = static_cast<std::int32_t>(rest_size - split);
+  // With a comment, the writer renders the image's own text chunks: past
+  // the fuzzing build's memory limit that must end in -4, and what takes
+  // little memory must be written.
   std::vector<pngtest::Section> sections;
+  bool too_large = false;
+  std::size_t renderings = 0;
   if (comment_size > 0) {
-    const std::vector<pngtest::OldChunk> olds = pngtest::OldChunks(image, split);
-    sections = pngtest::ExpectedSections(reinterpret_cast<const std::uint8_t*>(comment),
-                                         static_cast<std::size_t>(comment_size), &olds);
+    const std::vector<pngtest::OldChunk> olds = pngtest::OldChunks(image, split, kMemoryLimit);
+    for (const pngtest::OldChunk& old : olds) {
+      too_large = too_large || old.too_large;
+      renderings += old.rendering.size();
+    }
+    if (!too_large) {
+      sections = pngtest::ExpectedSections(reinterpret_cast<const std::uint8_t*>(comment),
+                                           static_cast<std::size_t>(comment_size), &olds);
+    }
   }
 
   const fs::path target = Folder() / "target.png";
@@ -230,6 +251,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
+  // What the target held, where running out of memory is allowed.
+  const bool may_run_out = too_large || renderings > kSmall;
+  const bool existed = may_run_out && FolderEntries(target) == 1;
+  const std::string before = existed ? ReadFile(target) : std::string();
   g_allocations = 0;
   g_fail_at = 0;
   pngc::os::SetFaultHook(CountOrFail);
@@ -237,14 +262,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       WriteComment(0, name.c_str(), image, image_size, comment, comment_size);
   pngc::os::SetFaultHook(nullptr);
   const std::uint32_t allocations = g_allocations;
+  if (result == kPngcFailed) {
+    Require(may_run_out, "WriteComment ran out of memory on a small input");
+    Require(FolderEntries(target) == (existed ? 1u : 0u) && (!existed || ReadFile(target) == before),
+            "-4, and the target changed");
+    return 0;
+  }
+  Require(!too_large, "a text past the memory limit was rendered");
   Require(result == kPngcOk, "WriteComment did not write a file it may write");
   RequireOnlyTarget(target);
   const std::string written = ReadFile(target);
   pngtest::CheckRewrite(pngtest::BytesOf(written), written.size(), image, split,
                         comment_size > 0 ? &sections : nullptr);
 
-  // One allocation failing, then one file-system step: the ones the input's
-  // hash picks while fuzzing, each in turn when replaying.
+  // One allocation failing, or one file-system step: the one the input's
+  // hash picks while fuzzing; each in turn when replaying.
   const Write write{name, image, image_size, comment, comment_size, written};
 #ifdef PNGC_FUZZ_EXHAUSTIVE
   for (std::uint32_t k = 1; k <= allocations; ++k) CheckFailedAllocation(write, k);
@@ -253,9 +285,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckFailedStep(write, step, true);
   }
 #else
+  // One more whole write, not two: the inputs are many.
   const std::uint32_t hash = pngtest::Hash(data, size);
-  if (allocations > 0) CheckFailedAllocation(write, 1 + hash % allocations);
-  CheckFailedStep(write, kFileSteps[hash / 7 % std::size(kFileSteps)], size % 2 == 1);
+  if (hash % 2 == 0 && allocations > 0) {
+    CheckFailedAllocation(write, 1 + hash / 2 % allocations);
+  } else {
+    CheckFailedStep(write, kFileSteps[hash / 7 % std::size(kFileSteps)], size % 2 == 1);
+  }
 #endif
   return 0;
 }

@@ -10,7 +10,8 @@ corpus/write_comment/  two bytes (big-endian) giving the image's length, the
                        image, then the comment text to write into it
 corpus/parse_comment/  comment texts as a host hands them over
 
-Each folder is emptied and rewritten, so a file name is always a recipe's.
+Each recipe's file is rewritten; the other files, named by their SHA-1, are
+what `make fuzz-long` merged in from fuzzing runs, and stay.
 """
 import os
 import struct
@@ -165,8 +166,6 @@ def parse_comment_recipes():
 
 def write_folder(folder, recipes, suffix):
     os.makedirs(folder, exist_ok=True)
-    for name in os.listdir(folder):
-        os.remove(os.path.join(folder, name))
     for name, data in recipes:
         with open(os.path.join(folder, name + suffix), "wb") as f:
             f.write(data)

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -134,12 +135,14 @@ void RemoveAbandonedTemporaries(int folder) {
 // exists, so that running out of memory cannot strand it.
 struct Attributes {
   std::vector<std::pair<std::string, std::vector<char>>> values;
-  std::vector<char> names;  // room for any file's list of names
+  // Room for any file's list of names; not zero-filled, as a save takes
+  // it every time.
+  std::unique_ptr<char[]> names;
 };
 
 bool ReadAttributes(int fd, Attributes* attributes) {
-  attributes->names.resize(XATTR_LIST_MAX);
-  const ssize_t size = flistxattr(fd, attributes->names.data(), attributes->names.size());
+  attributes->names.reset(new char[XATTR_LIST_MAX]);
+  const ssize_t size = flistxattr(fd, attributes->names.get(), XATTR_LIST_MAX);
   if (size < 0) return errno == ENOTSUP;  // a file system without them
   for (ssize_t at = 0; at < size;) {
     const char* name = &attributes->names[static_cast<std::size_t>(at)];
@@ -158,7 +161,7 @@ bool ReadAttributes(int fd, Attributes* attributes) {
 // Gives `fd` exactly these attributes: one it inherited (a folder's default
 // ACL) is removed. Any that cannot be set or removed fails the save.
 bool ApplyAttributes(Attributes& attributes, int fd) {
-  const ssize_t size = flistxattr(fd, attributes.names.data(), attributes.names.size());
+  const ssize_t size = flistxattr(fd, attributes.names.get(), XATTR_LIST_MAX);
   if (size < 0) return errno == ENOTSUP && attributes.values.empty();
   for (ssize_t at = 0; at < size;) {
     const char* name = &attributes.names[static_cast<std::size_t>(at)];

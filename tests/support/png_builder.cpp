@@ -119,7 +119,7 @@ std::vector<ParsedChunk> ParseChunks(const std::string& png, std::string* rest) 
   return chunks;
 }
 
-Inflated InflateAll(const std::uint8_t* data, std::size_t size) {
+Inflated InflateAll(const std::uint8_t* data, std::size_t size, std::size_t limit) {
   Inflated result;
   z_stream z{};
   if (inflateInit(&z) != Z_OK) throw std::runtime_error("inflateInit failed");
@@ -132,6 +132,10 @@ Inflated InflateAll(const std::uint8_t* data, std::size_t size) {
     z.avail_out = static_cast<uInt>(out.size());
     rc = inflate(&z, Z_NO_FLUSH);
     result.text.append(out, 0, out.size() - z.avail_out);
+    if (result.text.size() > limit) {
+      result.too_large = true;
+      break;
+    }
   }
   result.ended = rc == Z_STREAM_END;
   result.all_used = result.ended && z.avail_in == 0;

@@ -77,13 +77,15 @@ struct ParsedChunk {
 std::vector<ParsedChunk> ParseChunks(const std::string& png, std::string* rest = nullptr);
 
 struct Inflated {
-  std::string text;       // everything inflated before the stream ended or broke
-  bool ended = false;     // the zlib stream ended properly
-  bool all_used = false;  // ...and no byte followed it
+  std::string text;        // everything inflated before the stream ended or broke
+  bool ended = false;      // the zlib stream ended properly
+  bool all_used = false;   // ...and no byte followed it
+  bool too_large = false;  // stopped past the limit: `text` is its start
 };
 // Inflates in one go with a generous output buffer, a different path from
-// the plug-in's 4096-byte rounds, so that the two must agree on the bytes.
-Inflated InflateAll(const std::uint8_t* data, std::size_t size);
+// the plug-in's 4096-byte rounds, so that the two must agree on the bytes;
+// stops once more than `limit` bytes have come out.
+Inflated InflateAll(const std::uint8_t* data, std::size_t size, std::size_t limit = SIZE_MAX);
 // The text of a whole zlib stream; throws when it is not one.
 std::string Inflate(const std::string& stream);
 

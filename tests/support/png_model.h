@@ -81,8 +81,10 @@ inline void AppendBody(std::string& out, const std::uint8_t* d, std::size_t n) {
   }
 }
 
-// The section GetComment renders for a text chunk of `n` data bytes.
-inline std::string RenderText(const std::string& type, const std::uint8_t* d, std::size_t n) {
+// The section GetComment renders for a text chunk of `n` data bytes. Past
+// `limit` bytes of inflated text it stops, setting `*too_large`.
+inline std::string RenderText(const std::string& type, const std::uint8_t* d, std::size_t n,
+                              std::size_t limit = SIZE_MAX, bool* too_large = nullptr) {
   const bool compressed = type == "zTXt";
   std::string out = compressed ? "<" : "[";
   const std::size_t rest = AppendKeyword(out, d, n);
@@ -91,7 +93,8 @@ inline std::string RenderText(const std::string& type, const std::uint8_t* d, st
     AppendBody(out, d + rest, n - rest);
     out += "\r\n";
   } else if (compressed && rest + 1 < n) {
-    const Inflated inflated = InflateAll(d + rest + 1, n - rest - 1);
+    const Inflated inflated = InflateAll(d + rest + 1, n - rest - 1, limit);
+    if (inflated.too_large && too_large != nullptr) *too_large = true;
     AppendBody(out, reinterpret_cast<const std::uint8_t*>(inflated.text.data()),
                inflated.text.size());
     out += "\r\n";
@@ -107,12 +110,14 @@ inline std::string RenderText(const std::string& type, const std::string& data) 
 struct Reading {
   std::string comment;                  // without the block's NUL
   std::vector<std::int32_t> summaries;  // width, height of each summarised IHDR
+  bool too_large = false;               // a text passed the limit: `comment` is cut
 };
 
 // The walk from byte 8: it stops at a header cut short, at a length of 2^31
 // or more, and after a chunk that runs past the end, whose available bytes
 // are still rendered.
-inline Reading ExpectedReading(const std::uint8_t* bytes, std::size_t size) {
+inline Reading ExpectedReading(const std::uint8_t* bytes, std::size_t size,
+                               std::size_t limit = SIZE_MAX) {
   Reading r;
   FramedChunk c;
   for (std::size_t offset = 8; offset < size; offset = c.next) {
@@ -126,7 +131,8 @@ inline Reading ExpectedReading(const std::uint8_t* bytes, std::size_t size) {
         r.summaries.push_back(static_cast<std::int32_t>(Be32(d + 4)));
       }
     } else if (c.type == "tEXt" || c.type == "zTXt") {
-      r.comment += RenderText(c.type, d, n);
+      r.comment += RenderText(c.type, d, n, limit, &r.too_large);
+      if (r.too_large) break;
     }
     if (f != Framing::kComplete) break;
   }
@@ -146,18 +152,22 @@ struct Section {
 struct OldChunk {
   std::string bytes;
   std::string rendering;
+  bool too_large = false;  // its text passed the limit: `rendering` is cut
 };
 
 // The complete text chunks in file order, up to where the chunks stop being
 // framed whole (what follows is copied as it is).
-inline std::vector<OldChunk> OldChunks(const std::uint8_t* image, std::size_t size) {
+inline std::vector<OldChunk> OldChunks(const std::uint8_t* image, std::size_t size,
+                                       std::size_t limit = SIZE_MAX) {
   std::vector<OldChunk> olds;
   FramedChunk c;
   for (std::size_t offset = 8; size >= 8 && offset < size; offset = c.next) {
     if (FrameChunk(image, size, offset, &c) != Framing::kComplete) break;
     if (c.type == "tEXt" || c.type == "zTXt") {
-      olds.push_back({std::string(reinterpret_cast<const char*>(image + offset), c.next - offset),
-                      RenderText(c.type, image + c.data, c.length)});
+      OldChunk old;
+      old.bytes.assign(reinterpret_cast<const char*>(image + offset), c.next - offset);
+      old.rendering = RenderText(c.type, image + c.data, c.length, limit, &old.too_large);
+      olds.push_back(std::move(old));
     }
   }
   return olds;
