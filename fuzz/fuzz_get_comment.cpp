@@ -7,12 +7,13 @@
 // out-parameters, with the system's local-memory calls failing (no block may
 // be handed over, the result stays 0) and with one of the plug-in's
 // allocations failing: -4 with the handles untouched, or the same result.
-// Replays (PNGC_FUZZ_EXHAUSTIVE) fail each allocation in turn.
+// Replays of the crashers fail each allocation in turn (fuzz/replay.h).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "fuzz/replay.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
 #include "tests/support/local_blocks.h"
@@ -181,11 +182,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Null out-parameters are never written through; the system's local
   // memory failing; one allocation failing.
   [[maybe_unused]] const std::uint32_t hash = pngtest::Hash(data, size);
-#ifdef PNGC_FUZZ_EXHAUSTIVE
-  const auto variant = [](int) { return true; };
-#else
-  const auto variant = [hash](int k) { return static_cast<int>(hash % 4) == k; };
-#endif
+  const auto variant = [hash](int k) {
+    return pngfuzz::every_fault || static_cast<int>(hash % 4) == k;
+  };
   if (variant(0)) {
     Require(GetComment(0, data, length, nullptr, nullptr) == result,
             "null out-parameters change the result");
@@ -193,14 +192,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (result != kPngcOk) return 0;
   if (variant(1)) CheckFailedLocalMemory(data, length, pngc::os::Call::kLocalAlloc, summary_text);
   if (variant(2)) CheckFailedLocalMemory(data, length, pngc::os::Call::kLocalLock, summary_text);
-#ifdef PNGC_FUZZ_EXHAUSTIVE
-  for (std::uint32_t k = 1; k <= allocations; ++k) {
-    CheckFailedAllocation(data, length, k, summary_text, comment_text);
-  }
-#else
-  if (variant(3) && allocations > 0) {
+  if (pngfuzz::every_fault) {
+    for (std::uint32_t k = 1; k <= allocations; ++k) {
+      CheckFailedAllocation(data, length, k, summary_text, comment_text);
+    }
+  } else if (variant(3) && allocations > 0) {
     CheckFailedAllocation(data, length, 1 + hash / 4 % allocations, summary_text, comment_text);
   }
-#endif
   return 0;
 }

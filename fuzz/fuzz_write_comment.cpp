@@ -10,7 +10,8 @@
 // was; nothing else. Then the same write is repeated with one allocation
 // failing and with one file-system step failing, each of which must leave
 // the file exactly as it was (or, if not hit, write the same bytes).
-// Replays (PNGC_FUZZ_EXHAUSTIVE) fail each allocation and each step in turn.
+// Replays of the crashers fail each allocation and each step in turn
+// (fuzz/replay.h).
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,7 @@
 #define PNGC_FUZZ_PID getpid()
 #endif
 
+#include "fuzz/replay.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
 #include "tests/support/files.h"
@@ -278,13 +280,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One allocation failing, or one file-system step: the one the input's
   // hash picks while fuzzing; each in turn when replaying.
   const Write write{name, image, image_size, comment, comment_size, written};
-#ifdef PNGC_FUZZ_EXHAUSTIVE
-  for (std::uint32_t k = 1; k <= allocations; ++k) CheckFailedAllocation(write, k);
-  for (const pngc::os::Call step : kFileSteps) {
-    CheckFailedStep(write, step, false);
-    CheckFailedStep(write, step, true);
+  if (pngfuzz::every_fault) {
+    for (std::uint32_t k = 1; k <= allocations; ++k) CheckFailedAllocation(write, k);
+    for (const pngc::os::Call step : kFileSteps) {
+      CheckFailedStep(write, step, false);
+      CheckFailedStep(write, step, true);
+    }
+    return 0;
   }
-#else
   // One more whole write, not two: the inputs are many.
   const std::uint32_t hash = pngtest::Hash(data, size);
   if (hash % 2 == 0 && allocations > 0) {
@@ -292,6 +295,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     CheckFailedStep(write, kFileSteps[hash / 7 % std::size(kFileSteps)], size % 2 == 1);
   }
-#endif
   return 0;
 }

@@ -1,6 +1,7 @@
 // A main for the fuzz targets without libFuzzer: runs the target once on
 // every file named on the command line and on every file under every folder
-// named there (README files and dot-files aside), in name order. This makes
+// named there (README files and dot-files aside), in name order; those named
+// after --every-fault with every fault in turn (fuzz/replay.h). This makes
 // the corpus and the saved crashers a regression test on any compiler,
 // natively and as a Windows program under Wine. A failed check aborts, and
 // the last "replay:" line names the input that did it.
@@ -11,8 +12,10 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include "fuzz/replay.h"
 #include "tests/support/files.h"
 #include "tests/support/png_builder.h"
 
@@ -31,11 +34,16 @@ bool IsInput(const fs::path& path) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE-OR-FOLDER...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE-OR-FOLDER... [--every-fault FILE-OR-FOLDER...]\n", argv[0]);
     return 2;
   }
-  std::vector<fs::path> inputs;
+  std::vector<std::pair<fs::path, bool>> inputs;  // and whether every fault
+  bool every_fault = false;
   for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--every-fault") {
+      every_fault = true;
+      continue;
+    }
     const fs::path arg = argv[i];
     std::error_code ec;
     if (fs::is_directory(arg, ec)) {
@@ -44,9 +52,9 @@ int main(int argc, char** argv) {
         if (entry.is_regular_file() && IsInput(entry.path())) found.push_back(entry.path());
       }
       std::sort(found.begin(), found.end());
-      inputs.insert(inputs.end(), found.begin(), found.end());
+      for (const fs::path& path : found) inputs.emplace_back(path, every_fault);
     } else if (fs::is_regular_file(arg, ec)) {
-      inputs.push_back(arg);
+      inputs.emplace_back(arg, every_fault);
     } else {
       std::fprintf(stderr, "replay: no such file or folder: %s\n", argv[i]);
       return 2;
@@ -56,7 +64,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "replay: no input found\n");
     return 1;
   }
-  for (const fs::path& path : inputs) {
+  for (const auto& [path, every] : inputs) {
+    pngfuzz::every_fault = every;
     std::printf("replay: %s\n", path.string().c_str());
     std::fflush(stdout);
     const std::string bytes = pngtest::ReadFile(path);
