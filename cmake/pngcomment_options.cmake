@@ -20,8 +20,10 @@ if(WIN32)
   # Tests of Windows programs run through scripts/wine-run: they need Wine's
   # prefix and services (the wine_init fixture), and count as skipped when
   # wine-run exits 77 because the machine cannot run the build's programs.
+  # Their label, wine, is what scripts/test-win32 sends to an emulated
+  # machine where this one refuses 32-bit programs.
   function(pngcomment_wine_tests)
-    set_tests_properties(${ARGN} PROPERTIES SKIP_RETURN_CODE 77 FIXTURES_REQUIRED wine)
+    set_tests_properties(${ARGN} PROPERTIES SKIP_RETURN_CODE 77 FIXTURES_REQUIRED wine LABELS wine)
   endfunction()
   # Programs run under Wine, which has no libstdc++ or libgcc DLL to offer.
   function(pngcomment_link_static target)
