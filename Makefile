@@ -36,14 +36,15 @@ demo: build
 # and both Windows builds (the DLL as a host loads it) under Wine. win32, the
 # product, runs under 32-bit Wine where this machine runs 32-bit programs,
 # and elsewhere in an emulated x86-64 machine that does (scripts/test-win32):
-# there its command-line test is left to make test32, for time.
+# there, for time, its unit and host tests less five slow ones; make test32
+# runs them all there.
 test: deps
 	cmake --workflow --preset native-sanitize
 	cmake --workflow --preset native
 	cmake --workflow --preset win64
 	scripts/test-win32
 	@echo "== Windows tests: win64 under 64-bit Wine; win32 (the product) $$(scripts/probe-32bit >/dev/null \
-	  && echo 'under 32-bit Wine' || echo 'in the emulated machine, under 32-bit Wine'): $(WHY)"
+	  && echo 'under 32-bit Wine' || echo 'its unit and host tests in the emulated machine, under 32-bit Wine (make test32 runs all)'): $(WHY)"
 
 # Every test of the 32-bit build in the emulated machine, on any machine.
 test32:
