@@ -7,13 +7,13 @@
 // out-parameters, with the system's local-memory calls failing (no block may
 // be handed over, the result stays 0) and with one of the plug-in's
 // allocations failing: -4 with the handles untouched, or the same result.
-// Replays of the crashers fail each allocation in turn (fuzz/replay.h).
+// Replays of the crashers fail each allocation in turn (fuzz/harness.h).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "fuzz/replay.h"
+#include "fuzz/harness.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
 #include "tests/support/local_blocks.h"
@@ -21,15 +21,8 @@
 
 namespace {
 
-#ifdef PNGCOMMENT_FUZZING
-// The allocation seam's limit in fuzzing builds: a text larger than this
-// cannot be rendered and ends the call with -4.
-constexpr std::size_t kMemoryLimit = std::size_t{8} << 20;
-#else
-constexpr std::size_t kMemoryLimit = SIZE_MAX;
-#endif
-// What surely fits: a call whose texts come to less must not run out.
-constexpr std::size_t kSmall = std::size_t{1} << 20;
+using pngfuzz::kMemoryLimit;
+using pngfuzz::kSmall;
 
 using pngtest::BlockBytes;
 using pngtest::Require;

@@ -11,7 +11,7 @@
 // failing and with one file-system step failing, each of which must leave
 // the file exactly as it was (or, if not hit, write the same bytes).
 // Replays of the crashers fail each allocation and each step in turn
-// (fuzz/replay.h).
+// (fuzz/harness.h).
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +32,7 @@
 #define PNGC_FUZZ_PID getpid()
 #endif
 
-#include "fuzz/replay.h"
+#include "fuzz/harness.h"
 #include "platform/os.h"
 #include "plugin/pngcomment.h"
 #include "tests/support/files.h"
@@ -40,15 +40,8 @@
 
 namespace {
 
-#ifdef PNGCOMMENT_FUZZING
-// The allocation seam's limit in fuzzing builds: a text larger than this
-// cannot be rendered and ends the call with -4.
-constexpr std::size_t kMemoryLimit = std::size_t{8} << 20;
-#else
-constexpr std::size_t kMemoryLimit = SIZE_MAX;
-#endif
-// What surely fits: a call whose texts come to less must not run out.
-constexpr std::size_t kSmall = std::size_t{1} << 20;
+using pngfuzz::kMemoryLimit;
+using pngfuzz::kSmall;
 
 namespace fs = std::filesystem;
 using pngtest::ReadFile;

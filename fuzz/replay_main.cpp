@@ -1,7 +1,7 @@
 // A main for the fuzz targets without libFuzzer: runs the target once on
 // every file named on the command line and on every file under every folder
 // named there (README files and dot-files aside), in name order; those named
-// after --every-fault with every fault in turn (fuzz/replay.h). This makes
+// after --every-fault with every fault in turn (fuzz/harness.h). This makes
 // the corpus and the saved crashers a regression test on any compiler,
 // natively and as a Windows program under Wine. A failed check aborts, and
 // the last "replay:" line names the input that did it.
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "fuzz/replay.h"
+#include "fuzz/harness.h"
 #include "tests/support/files.h"
 #include "tests/support/png_builder.h"
 

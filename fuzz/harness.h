@@ -1,0 +1,26 @@
+// What the fuzz targets share: the memory they may count on, and how many
+// faults they inject into one input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pngfuzz {
+
+#ifdef PNGCOMMENT_FUZZING
+// The allocation seam's limit in fuzzing builds: a text larger than this
+// cannot be rendered and ends the call with -4.
+constexpr std::size_t kMemoryLimit = std::size_t{8} << 20;
+#else
+constexpr std::size_t kMemoryLimit = SIZE_MAX;
+#endif
+// What surely fits: a call whose texts come to less must not run out.
+constexpr std::size_t kSmall = std::size_t{1} << 20;
+
+// A fuzzing run, or a replay of the corpus it grew, fails the one allocation
+// or file-system step that the input's hash picks: the inputs are many. A
+// replay of the saved crashers (--every-fault) fails each in turn: they are
+// few, and each once broke something.
+inline bool every_fault = false;
+
+}  // namespace pngfuzz
