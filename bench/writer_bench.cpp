@@ -291,7 +291,8 @@ void CheckRewrite(const char* path, const std::string& original,
 
 bool Write(const ScratchFile& file, const std::string& png, const std::string& comment) {
   return pngc::WriteCommentFile(file.path(), BytesOf(png), static_cast<std::int32_t>(png.size()),
-                                comment.data(), static_cast<std::int32_t>(comment.size()));
+                                comment.data(), static_cast<std::int32_t>(comment.size()))
+      .ok();
 }
 
 // Writes the comment into `png` as often as the case asks. One untimed call

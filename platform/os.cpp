@@ -1,19 +1,11 @@
-// The seam's fault hook and the calls that are the same on every system.
+// The seam's calls that are the same on every system.
 #include "platform/os.h"
 
 #include <cstdio>
 
-#include "platform/file_replace.h"
 #include "platform/local_memory.h"
 
 namespace pngc::os {
-namespace {
-FaultHook g_fault_hook = nullptr;
-}  // namespace
-
-void SetFaultHook(FaultHook hook) { g_fault_hook = hook; }
-
-bool Injected(Call call) { return g_fault_hook != nullptr && g_fault_hook(call); }
 
 LocalHandle AllocateLocal(std::size_t bytes) {
   if (Injected(Call::kLocalAlloc)) return nullptr;
@@ -39,11 +31,6 @@ void ShowMessage(void* owner, const char* text, const char* caption) {
   (void)owner;
   std::fprintf(stderr, "%s\n%s\n", caption, text);
 #endif
-}
-
-bool ReplaceFileContent(const char* path, const void* data, std::size_t size) {
-  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) return false;
-  return ReplaceChecked(path, data, size);
 }
 
 bool PumpMessages() {

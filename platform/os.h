@@ -55,18 +55,66 @@ void ShowMessage(void* owner, const char* text, const char* caption);
 // it once after the call. Natively there is nothing to pump: true.
 bool PumpMessages();
 
+// A system error code, as a host reads it after a failed call: errno on
+// Linux, GetLastError's value on Windows. 0 means none.
+using SystemError = std::uint32_t;
+// Makes `error` the calling thread's last error (errno, SetLastError), for
+// the host to read after a call returns.
+void SetSystemError(SystemError error);
+// Errors the plug-in reports of its own: the file changed or was replaced
+// while it was saved (ESTALE, ERROR_FILE_INVALID); a bad argument (EINVAL,
+// ERROR_INVALID_PARAMETER); memory ran out (ENOMEM, ERROR_NOT_ENOUGH_MEMORY);
+// a fault injected by a test (EIO, ERROR_WRITE_FAULT).
+extern const SystemError kChangedError;
+extern const SystemError kBadArgumentError;
+extern const SystemError kOutOfMemoryError;
+extern const SystemError kInjectedError;
+
+// The steps of a save, in their order, as a failed one is reported.
+enum class SaveStep {
+  kNone,             // nothing failed
+  kOpenTarget,       // opening the file for writing: a read-only file, one
+                     // this process may not write, a link to nowhere, not a
+                     // regular file (EINVAL / ERROR_BAD_FILE_TYPE)
+  kOpenFolder,       // finding and opening the folder that holds the file,
+                     // and checking that a file may be replaced there (not
+                     // an append-only folder, not a mount point: EPERM, EBUSY)
+  kCreateTemporary,  // creating the new file in that folder
+  kKeepAttributes,   // giving it what the old file had: owner, group,
+                     // permissions, attributes (EPERM and the like)
+  kWrite,            // writing and flushing it: a full disk, a size limit
+  kPutInPlace,       // checking that the file is still the one opened and
+                     // unchanged (ESTALE / ERROR_FILE_INVALID when another
+                     // program changed or replaced it), then renaming
+};
+
+// What a save or its check came to: the error and the step it stopped at.
+struct SaveResult {
+  SystemError error = 0;
+  SaveStep step = SaveStep::kNone;
+  bool ok() const { return error == 0; }
+};
+
 // Replaces the content of the file `path` with `size` bytes at `data`, or
 // creates it. The name holds the whole old or the whole new file at every
 // instant: the bytes go to a new temporary file in the same folder, readable
 // by its owner alone, which takes the old file's owner, group, permissions
-// and attributes, is flushed, and is then renamed over the name. A symbolic
-// link is followed as far as the system lets this process open the file; the
-// link stays and the file it names is replaced. Returns false, with the
-// target exactly as it was and no temporary file left behind, when any step
-// fails, when the file is read-only or this process may not write it, and
-// when the new file could not keep what the old one had. Running out of
-// memory raises std::bad_alloc before any file is created.
-bool ReplaceFileContent(const char* path, const void* data, std::size_t size);
+// and attributes, is flushed, and is then renamed over the name, unless the
+// file was changed meanwhile. A symbolic link is followed as far as the
+// system lets this process open the file; the link stays and the file it
+// names is replaced. On failure the target is exactly as it was, no
+// temporary file is left behind, and the result says why and where: a
+// read-only file, one this process may not write, one whose owner or
+// attributes the new file could not keep, a file changed by another
+// program. Running out of memory raises std::bad_alloc before any file is
+// created.
+SaveResult ReplaceFileContent(const char* path, const void* data, std::size_t size);
+
+// Goes through the steps of a save of `path` that can refuse it, up to
+// giving an empty temporary file the old file's owner and attributes, and
+// then drops that file: what it reports, a save now would meet. Changes
+// nothing on disk.
+SaveResult CheckFileReplace(const char* path);
 
 }  // namespace pngc::os
 

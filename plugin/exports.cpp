@@ -61,12 +61,18 @@ std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name
   if (file_name == nullptr || image == nullptr || size < pngc::kPngSignatureSize ||
       std::memcmp(image, pngc::kPngSignature, pngc::kPngSignatureSize) != 0 || length < 0 ||
       (comment == nullptr && length > 0)) {
+    pngc::os::SetSystemError(pngc::os::kBadArgumentError);
     return kPngcFailed;
   }
   try {
-    return pngc::WriteCommentFile(file_name, image, size, comment, length) ? kPngcOk
-                                                                           : kPngcNotSaved;
+    const pngc::os::SaveResult saved =
+        pngc::WriteCommentFile(file_name, image, size, comment, length);
+    if (saved.ok()) return kPngcOk;
+    // Last, so that nothing after the failing step changes it.
+    pngc::os::SetSystemError(saved.error);
+    return kPngcNotSaved;
   } catch (...) {  // raised before the file is touched: it stays as it was
+    pngc::os::SetSystemError(pngc::os::kOutOfMemoryError);
     return kPngcFailed;
   }
 }

@@ -81,7 +81,12 @@ PNGC_EXPORT std::int32_t PNGC_CALL GetComment(std::uintptr_t unused, const std::
 // could not be written (the file is then exactly as it was); -4 when memory
 // runs out, or the image is not a PNG (null, under 8 bytes, or without the
 // signature), or `length` is negative, or a pointer is null with a positive
-// count (nothing is written).
+// count (nothing is written). On -5 and -4 the thread's last error says why
+// (errno on Linux, GetLastError on Windows): the failing step's own error,
+// such as ENOSPC, EACCES or EPERM (an owner or attribute the new file could
+// not keep); ESTALE / ERROR_FILE_INVALID when another program changed or
+// replaced the file during the save; ENOMEM / ERROR_NOT_ENOUGH_MEMORY;
+// EINVAL / ERROR_INVALID_PARAMETER for bad arguments.
 PNGC_EXPORT std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name,
                                                 const std::uint8_t* image, std::int32_t size,
                                                 const char* comment, std::int32_t length);

@@ -229,8 +229,11 @@ std::int32_t TBitMemoryStream::CopyFrom(TBitMemoryStream& source, std::int32_t c
   return result;
 }
 
-std::int32_t TBitMemoryStream::SaveToFile(const char* file_name) const {
-  return os::ReplaceFileContent(file_name, memory_, static_cast<std::size_t>(size_)) ? size_ : -1;
+std::int32_t TBitMemoryStream::SaveToFile(const char* file_name, os::SaveResult* result) const {
+  const os::SaveResult saved =
+      os::ReplaceFileContent(file_name, memory_, static_cast<std::size_t>(size_));
+  if (result != nullptr) *result = saved;
+  return saved.ok() ? size_ : -1;
 }
 
 std::int32_t TBitMemoryStream::ReadBits(std::int32_t count) {

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/os.h"
+
 namespace pngc {
 
 // Seek origins.
@@ -85,8 +87,9 @@ class TBitMemoryStream {
   std::int32_t CopyFrom(TBitMemoryStream& source, std::int32_t count);
   // Replaces the named file's content with the whole content, whatever the
   // position, without ever leaving a partly written file. Returns the number
-  // of bytes written, or -1 with the file exactly as it was.
-  std::int32_t SaveToFile(const char* file_name) const;
+  // of bytes written, or -1 with the file exactly as it was; `*result`, when
+  // given, receives why (os::ReplaceFileContent).
+  std::int32_t SaveToFile(const char* file_name, os::SaveResult* result = nullptr) const;
   // The next `count` bits (1 to 32), most significant first; 0 and nothing
   // moved for any other count. When the content ends first, the bits read
   // so far are returned.

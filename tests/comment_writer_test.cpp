@@ -205,7 +205,8 @@ class WriteCommentFileTest : public ::testing::Test {
   void SetUp() override { WriteFile(target_, "old file"); }
   bool Write(const char* name, const std::string& png, const char* comment, std::int32_t length) {
     return pngc::WriteCommentFile(name, reinterpret_cast<const std::uint8_t*>(png.data()),
-                                  static_cast<std::int32_t>(png.size()), comment, length);
+                                  static_cast<std::int32_t>(png.size()), comment, length)
+        .ok();
   }
   ScratchFolder folder_{"pngc-" + CurrentTestName()};
   std::string target_ = (folder_ / "image.png").string();

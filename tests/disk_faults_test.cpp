@@ -3,7 +3,9 @@
 // stays exactly as it was, and no temporary file is left behind.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -45,13 +47,43 @@ TEST(DiskFaults, FullFileSystemLeavesTheFileAsItWas) {
   const std::string target = (mount_point / "image.png").string();
   WriteFile(target, png);
   EXPECT_EQ(Write(target, png), -5);
+  EXPECT_EQ(errno, ENOSPC) << "the host is told why";
   EXPECT_TRUE(ReadFile(target) == png) << "the file was changed";
   EXPECT_EQ(Listing(mount_point), std::set<std::string>{"image.png"});
   umount(mount_point.c_str());
   fs::remove_all(mount_point);
 }
+
+// A FAT file system through FUSE, as a USB stick is often mounted: no
+// owners, modes or hard links to keep, a mode it refuses to set even to what
+// it is, no RENAME_NOREPLACE. Saves of an existing and of a new file work.
+TEST(DiskFaults, SavesOnAFatFileSystem) {
+  const fs::path folder = fs::temp_directory_path() / "pngc-fat";
+  fs::remove_all(folder);
+  fs::create_directories(folder / "mount");
+  const std::string image = (folder / "fat.img").string(),
+                    mount_point = (folder / "mount").string();
+  const std::string make = "truncate -s 4M '" + image + "' && mkfs.vfat '" + image +
+                           "' >/dev/null 2>&1 && fusefat -o rw+ '" + image + "' '" + mount_point +
+                           "' >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) {
+    fs::remove_all(folder);
+    GTEST_SKIP()
+        << "cannot mount a FAT image with fusefat here (needs /dev/fuse, fusefat, mkfs.vfat)";
+  }
+  const std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(1000), Iend()});
+  const std::string target = mount_point + "/image.png", made = mount_point + "/new.png";
+  WriteFile(target, png);
+  EXPECT_EQ(Write(target, png), 0) << std::strerror(errno);
+  EXPECT_EQ(Write(made, png), 0) << std::strerror(errno);
+  EXPECT_NE(ReadFile(target).find("Title"), std::string::npos);
+  EXPECT_EQ(ReadFile(made), ReadFile(target));
+  EXPECT_EQ(Listing(mount_point), (std::set<std::string>{"image.png", "new.png"}));
+  std::system(("fusermount -u '" + mount_point + "'").c_str());
+  fs::remove_all(folder);
+}
 #else
-// Another program has the file open without sharing: ReplaceFileA fails.
+// Another program has the file open without sharing: it cannot be replaced.
 TEST(DiskFaults, FileHeldOpenByAnotherProgramIsLeftAsItWas) {
   const fs::path folder = fs::temp_directory_path() / "pngc-locked";
   fs::remove_all(folder);
@@ -63,6 +95,7 @@ TEST(DiskFaults, FileHeldOpenByAnotherProgramIsLeftAsItWas) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Write(target, png), -5);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "the host is told why";
   CloseHandle(held);
   EXPECT_TRUE(ReadFile(target) == png) << "the file was changed";
   EXPECT_EQ(Listing(folder), std::set<std::string>{"image.png"});

@@ -3,22 +3,35 @@
 // temporary file left beside it.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
+#include "platform/file_replace.h"
 #include "platform/os.h"
 #include "stream/memory_stream.h"
 #include "tests/support/files.h"
@@ -34,6 +47,48 @@ using pngc::os::Call;
 void Fill(TBitMemoryStream& stream, const std::string& bytes) {
   stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
 }
+
+pngc::os::SaveResult SaveResultOf(const fs::path& path, const std::string& bytes) {
+  return pngc::os::ReplaceFileContent(path.string().c_str(), bytes.data(), bytes.size());
+}
+
+bool Save(const fs::path& path, const std::string& bytes) { return SaveResultOf(path, bytes).ok(); }
+
+// Holds a file as a live save holds its temporary file: open, and locked.
+class HeldLikeASave {
+ public:
+  explicit HeldLikeASave(const fs::path& path) {
+#ifdef _WIN32
+    file_ =
+        CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    OVERLAPPED at{};
+    at.OffsetHigh = static_cast<DWORD>(pngc::os::kLockOffset >> 32);
+    EXPECT_TRUE(
+        LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at));
+#else
+    fd_ = open(path.c_str(), O_WRONLY);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_start = static_cast<off_t>(pngc::os::kLockOffset);
+    lock.l_len = 1;
+    EXPECT_EQ(fcntl(fd_, F_OFD_SETLK, &lock), 0);
+#endif
+  }
+  ~HeldLikeASave() {
+#ifdef _WIN32
+    CloseHandle(file_);
+#else
+    close(fd_);
+#endif
+  }
+
+ private:
+#ifdef _WIN32
+  HANDLE file_;
+#else
+  int fd_;
+#endif
+};
 
 class SaveToFileTest : public ::testing::Test {
  protected:
@@ -154,6 +209,81 @@ TEST_F(SaveToFileTest, AFailedStepLeavesTheTargetAndNoTemporaryFile) {
   }
 }
 
+// What a save's sweep removes from its folder: the temporary files of saves
+// that died (killed, or a machine that went down), and nothing that a live
+// save holds, that is too young to tell, or that is not one.
+TEST_F(SaveToFileTest, SweepRemovesWhatDeadSavesLeftAndNothingElse) {
+  const struct {
+    const char* name;
+    const char* content;
+    bool old;  // unchanged for two hours
+    bool held;
+    bool removed;
+  } cases[] = {
+      {".pngc-0123456789abcdef.tmp", "left by a killed save", false, false, true},
+      {".pngc-1111111111111111.tmp", "being written", true, true, false},
+      {".pngc-2222222222222222.tmp", "", false, false, false},  // made, not locked yet
+      {".pngc-3333333333333333.tmp", "", true, false, true},
+      {".pngc-12345-1.tmp", "an earlier version's, which took no lock", false, false, false},
+      {".pngc-12345-2.tmp", "an earlier version's, long dead", true, false, true},
+      {"image.png.pngc-12345-7.tmp", "older still", true, false, true},
+      {".pngc-wa1b2-3.tmp", "the Windows build's", true, false, true},
+      {".pngc-0123456789abcdef.tmp.keep", "not a temporary file", true, false, false},
+  };
+  const auto two_hours_ago = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  std::vector<std::unique_ptr<HeldLikeASave>> held;
+  for (const auto& c : cases) {
+    WriteFile(folder_ / c.name, c.content);
+    if (c.old) fs::last_write_time(folder_ / c.name, two_hours_ago);
+    if (c.held) held.push_back(std::make_unique<HeldLikeASave>(folder_ / c.name));
+  }
+  ASSERT_TRUE(Save(target(), "new"));
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(folder_ / c.name), !c.removed) << c.name;
+}
+
+// Another program changes the file while it is saved: the save is refused
+// at its last check, and what that program did stays.
+TEST_F(SaveToFileTest, AFileChangedDuringTheSaveIsNeverOverwritten) {
+  static fs::path g_target;
+  static void (*g_meanwhile)() = nullptr;
+  g_target = target();
+  const struct {
+    const char* what;
+    bool exists;
+    void (*meanwhile)();
+    const char* left;  // the target's content afterwards; null: no file
+  } cases[] = {
+      {"written in place", true,
+       [] { std::ofstream(g_target, std::ios::binary | std::ios::app) << "+edit"; }, "old+edit"},
+      {"replaced by another file", true,
+       [] {
+         WriteFile(g_target.string() + ".other", "other");
+         fs::rename(g_target.string() + ".other", g_target);
+       },
+       "other"},
+      {"removed", true, [] { fs::remove(g_target); }, nullptr},
+      {"made meanwhile", false, [] { WriteFile(g_target, "made"); }, "made"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(target());
+    if (c.exists) WriteFile(target(), "old");
+    g_meanwhile = c.meanwhile;
+    pngc::os::SetFaultHook([](Call call) {
+      if (call == Call::kFlushFile) g_meanwhile();
+      return false;
+    });
+    const pngc::os::SaveResult result = SaveResultOf(target(), "saved");
+    pngc::os::SetFaultHook(nullptr);
+    EXPECT_EQ(result.error, pngc::os::kChangedError);
+    EXPECT_EQ(result.step, pngc::os::SaveStep::kPutInPlace);
+    EXPECT_EQ(fs::exists(target()), c.left != nullptr);
+    EXPECT_EQ(c.left != nullptr ? ReadFile(target()) : "", c.left != nullptr ? c.left : "");
+    fs::remove(target().string() + ".other");
+    EXPECT_EQ(Listing(folder_).size(), c.left != nullptr ? 1u : 0u);
+  }
+}
+
 #ifndef _WIN32
 TEST_F(SaveToFileTest, KeepsTheModeAndWritesThroughASymbolicLink) {
   WriteFile(target(), "old");
@@ -172,10 +302,6 @@ TEST_F(SaveToFileTest, KeepsTheModeAndWritesThroughASymbolicLink) {
   fs::create_symlink("nowhere/missing.png", folder_ / "dangling.png");
   EXPECT_EQ(stream.SaveToFile((folder_ / "dangling.png").string().c_str()), -1);
   EXPECT_TRUE(fs::is_symlink(folder_ / "dangling.png"));
-}
-
-bool Save(const fs::path& path, const std::string& bytes) {
-  return pngc::os::ReplaceFileContent(path.string().c_str(), bytes.data(), bytes.size());
 }
 
 // A file's extended attributes, name by name.
@@ -292,23 +418,6 @@ TEST_F(SaveToFileTest, TemporaryFileIsPrivateUntilItTakesThePermissions) {
   }
 }
 
-// A save killed before its rename leaves a named temporary file; the next
-// save in that folder removes it once its writer is gone, in either naming.
-TEST_F(SaveToFileTest, RemovesTemporaryFilesOfSavesThatDied) {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  ASSERT_GT(child, 0);
-  ASSERT_EQ(waitpid(child, nullptr, 0), child);
-  const std::string dead = std::to_string(child), alive = std::to_string(getppid());
-  WriteFile(folder_ / (".pngc-" + dead + "-1.tmp"), "left by a crash");
-  WriteFile(folder_ / ("image.png.pngc-" + dead + "-7.tmp"), "left by an older version");
-  WriteFile(folder_ / (".pngc-" + alive + "-1.tmp"), "still being written");
-  WriteFile(folder_ / (".pngc-" + dead + "-1.tmp.keep"), "not ours");
-  ASSERT_TRUE(Save(target(), "new"));
-  EXPECT_EQ(Listing(folder_), (std::set<std::string>{"image.png", ".pngc-" + alive + "-1.tmp",
-                                                     ".pngc-" + dead + "-1.tmp.keep"}));
-}
-
 // The temporary name is short: a file whose name is as long as the system
 // allows can be saved.
 TEST_F(SaveToFileTest, SavesFilesWithTheLongestNames) {
@@ -344,26 +453,34 @@ TEST_F(SaveToFileTest, RefusesWhatTheCallerCouldNotWriteOrKeep) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
   fs::permissions(folder_, fs::perms::all);
   g_shared = target();
+  static pngc::os::SaveStep g_refused_at;
   const struct {
     const char* what;
     mode_t mode;
     uid_t saver;
     gid_t saver_group;
-    bool saved;
+    pngc::os::SaveStep refused_at;  // kNone: saved
   } cases[] = {
-      {"no write permission, writable folder", 0644, 5001, 5001, false},
-      {"group member, another user's file", 0664, 5001, 5000, false},
-      {"the owner", 0664, 5000, 5000, true},
+      {"no write permission, writable folder", 0644, 5001, 5001, pngc::os::SaveStep::kOpenTarget},
+      {"group member, another user's file", 0664, 5001, 5000, pngc::os::SaveStep::kKeepAttributes},
+      {"the owner", 0664, 5000, 5000, pngc::os::SaveStep::kNone},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteFile(target(), "owned by 5000");
     ASSERT_EQ(chown(target().c_str(), 5000, 5000), 0);
     ASSERT_EQ(chmod(target().c_str(), c.mode), 0);
-    EXPECT_EQ(AsUser(c.saver, c.saver_group, [] { return Save(g_shared, "saved"); }), c.saved);
+    // The check that the host makes first says what the save meets.
+    g_refused_at = c.refused_at;
+    const auto as_expected = [] {
+      return pngc::os::CheckFileReplace(g_shared.c_str()).step == g_refused_at &&
+             SaveResultOf(g_shared, "saved").step == g_refused_at;
+    };
+    EXPECT_TRUE(AsUser(c.saver, c.saver_group, as_expected));
+    const bool saved = c.refused_at == pngc::os::SaveStep::kNone;
     struct stat st {};
     ASSERT_EQ(stat(target().c_str(), &st), 0);
-    EXPECT_EQ(ReadFile(target()), c.saved ? "saved" : "owned by 5000");
+    EXPECT_EQ(ReadFile(target()), saved ? "saved" : "owned by 5000");
     EXPECT_EQ(st.st_uid, 5000u);
     EXPECT_EQ(st.st_gid, 5000u);
     EXPECT_EQ(st.st_mode & 07777, c.mode);
@@ -393,6 +510,142 @@ TEST_F(SaveToFileTest, APlantedLinkDoesNotSendTheSaveElsewhere) {
   EXPECT_EQ(ReadFile(secret), "root's secret");
   EXPECT_TRUE(fs::is_symlink(folder_ / "out.png"));
   fs::remove(secret);
+}
+
+// A link planted under a temporary file's name, by this user or another, is
+// never followed by the sweep: the file it names stays.
+TEST_F(SaveToFileTest, TheSweepNeverFollowsALink) {
+  const fs::path victim = folder_.string() + "-thesis.txt";
+  WriteFile(victim, "years of work");
+  const std::string names[] = {".pngc-fffffffffffffffc.tmp", ".pngc-4242-1.tmp"};
+  for (const std::string& name : names) {
+    fs::create_symlink(victim, folder_ / name);
+    if (geteuid() == 0) {
+      ASSERT_EQ(lchown((folder_ / name).c_str(), 5001, 5001), 0);
+    }
+  }
+  const auto two_hours_ago = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  fs::last_write_time(victim, two_hours_ago);
+  ASSERT_TRUE(Save(target(), "new"));
+  EXPECT_EQ(ReadFile(victim), "years of work");
+  for (const std::string& name : names) EXPECT_TRUE(fs::is_symlink(folder_ / name)) << name;
+  fs::remove(victim);
+}
+
+// Inode flags (chattr) that a user may set stay with the file.
+TEST_F(SaveToFileTest, KeepsTheFilesFlags) {
+  WriteFile(target(), "old");
+  int flags = 0;
+  {
+    const int fd = open(target().c_str(), O_RDONLY);
+    ioctl(fd, FS_IOC_GETFLAGS, &flags);
+    flags |= FS_NODUMP_FL | FS_NOATIME_FL;
+    const int set = ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    close(fd);
+    if (set != 0) GTEST_SKIP() << "the temporary folder's file system takes no flags";
+  }
+  ASSERT_TRUE(Save(target(), "new"));
+  const int fd = open(target().c_str(), O_RDONLY);
+  int kept = 0;
+  ioctl(fd, FS_IOC_GETFLAGS, &kept);
+  close(fd);
+  EXPECT_EQ(kept & (FS_NODUMP_FL | FS_NOATIME_FL), FS_NODUMP_FL | FS_NOATIME_FL);
+}
+
+// Sets or clears an inode flag (chattr) of a file or folder.
+bool SetFlag(const fs::path& path, int flag, bool on) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  int flags = 0;
+  const bool done =
+      fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+      (flags = on ? flags | flag : flags & ~flag, ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+  if (fd >= 0) close(fd);
+  return done;
+}
+
+// Runs `work` in a child process; true when it returned true.
+bool InChild(bool (*work)()) {
+  const pid_t child = fork();
+  if (child == 0) _exit(work() ? 0 : 1);
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// Saves of an existing file and of a new one, where the caller stands.
+bool SaveHere() {
+  return WriteFile("image.png", "old") && Save("image.png", "new") &&
+         ReadFile("image.png") == "new" && Save("new.png", "made") &&
+         ReadFile("new.png") == "made" &&
+         Listing(".") == std::set<std::string>{"image.png", "new.png"};
+}
+
+// A chroot or a container without /proc, and a folder deeper than PATH_MAX:
+// a save needs neither /proc nor a whole path.
+TEST_F(SaveToFileTest, SavesWithoutProcAndBeyondPathMax) {
+  static fs::path g_folder;
+  g_folder = folder_;
+  EXPECT_TRUE(InChild([] {
+    std::string name(200, 'd');
+    if (chdir(g_folder.c_str()) != 0) return false;
+    for (int depth = 0; depth < 25; ++depth) {  // 5,000 bytes of path
+      if (mkdir(name.c_str(), 0700) != 0 || chdir(name.c_str()) != 0) return false;
+    }
+    return SaveHere();
+  }));
+  std::system(("rm -rf '" + folder_.string() + "'/d*").c_str());
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hide /proc";
+  EXPECT_TRUE(InChild([] {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           umount2("/proc", MNT_DETACH) == 0 && !fs::exists("/proc/self") &&
+           chdir(g_folder.c_str()) == 0 && SaveHere();
+  }));
+}
+
+// Places where a file cannot be replaced say so, and keep nothing of the
+// attempt: an immutable file, an append-only folder (which takes no
+// removal either), a file mounted over another.
+TEST_F(SaveToFileTest, RefusalsSayWhyAndLeaveNothing) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for file flags and mounts";
+  const fs::path other = folder_.string() + "-mounted.png";
+  const struct {
+    const char* what;
+    std::function<bool()> set_up, tear_down;
+    pngc::os::SaveStep step;
+    pngc::os::SystemError error;
+  } cases[] = {
+      {"immutable file", [&] { return SetFlag(target(), FS_IMMUTABLE_FL, true); },
+       [&] { return SetFlag(target(), FS_IMMUTABLE_FL, false); }, pngc::os::SaveStep::kOpenTarget,
+       EPERM},
+      {"append-only folder", [&] { return SetFlag(folder_, FS_APPEND_FL, true); },
+       [&] { return SetFlag(folder_, FS_APPEND_FL, false); }, pngc::os::SaveStep::kOpenFolder,
+       EPERM},
+      {"bind-mounted file",
+       [&] {
+         return WriteFile(other, "other") &&
+                mount(other.c_str(), target().c_str(), nullptr, MS_BIND, nullptr) == 0;
+       },
+       [&] { return umount(target().c_str()) == 0 && fs::remove(other); },
+       pngc::os::SaveStep::kOpenTarget, EBUSY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(target(), "old");
+    if (!c.set_up()) {
+      std::printf("skipped: cannot make a%s here\n", c.what + 1);
+      continue;
+    }
+    const std::string before = ReadFile(target());
+    const pngc::os::SaveResult result = SaveResultOf(target(), "new");
+    const std::string after = ReadFile(target());
+    const std::set<std::string> listing = Listing(folder_);
+    EXPECT_TRUE(c.tear_down());
+    EXPECT_EQ(result.step, c.step);
+    EXPECT_EQ(result.error, c.error);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(listing, std::set<std::string>{"image.png"});
+  }
 }
 #endif
 

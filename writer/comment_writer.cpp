@@ -99,8 +99,8 @@ void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStrea
   InsertAt(output, after_ihdr, *chunks);
 }
 
-bool WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
-                      const char* comment, std::int32_t length) {
+os::SaveResult WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
+                                const char* comment, std::int32_t length) {
   // The file name and the text are copied before any window message can
   // run (zTXt sections pump them); the image is read before that too, into
   // the new file itself. The host's buffers are not read afterwards.
@@ -121,7 +121,9 @@ bool WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int
   const std::int64_t room = std::int64_t{size} + guess;
   output->Reserve(static_cast<std::int32_t>(std::min(room, kMaxFileSize)));
   RewriteChunks(image, size, text.get(), *output);
-  return output->SaveToFile(name.c_str()) >= 0;
+  os::SaveResult saved;
+  output->SaveToFile(name.c_str(), &saved);
+  return saved;
 }
 
 }  // namespace pngc

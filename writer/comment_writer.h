@@ -26,11 +26,11 @@ void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStrea
 // PNG of `size` bytes at `image` (8 or more, starting with the signature),
 // `length` (0 or more) bytes of comment text at `comment` (none when
 // `length` is 0). Rewrites the image with the text and puts the result in
-// the file `file_name`: true when the new file is in place, false when it
-// could not be written (it is then exactly as it was). Raises EMemoryError
-// (or std::bad_alloc) when memory runs out; the file is then not touched.
-bool WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
-                      const char* comment, std::int32_t length);
+// the file `file_name`: ok when the new file is in place, else why it could
+// not be written (it is then exactly as it was). Raises EMemoryError (or
+// std::bad_alloc) when memory runs out; the file is then not touched.
+os::SaveResult WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
+                                const char* comment, std::int32_t length);
 
 }  // namespace pngc
 
