@@ -37,6 +37,7 @@ const char* Cause(ReadStatus status) {
 }
 
 std::string NameOf(const std::string& path) { return path == "-" ? "standard input" : path; }
+std::string OutputName(const std::string& path) { return path == "-" ? "standard output" : path; }
 
 // Reads FILE ("-": standard input), whole for a rewrite, and asks the
 // plug-in whether it takes it. Fewer than eight bytes are padded with
@@ -97,20 +98,48 @@ void NoteInternationalTexts(const std::string& path, const hostos::FileImage& im
                NameOf(path).c_str(), count, count == 1 ? "" : "s");
 }
 
-// Why a save of the existing `target` is bound to fail, or "" when it may
-// succeed.
-std::string WhyNotWritable(const std::string& target) {
-  if (!hostos::CanWrite(target)) return "is read-only or not writable by you";
-  const std::string folder = hostos::FolderOf(target);
-  if (!hostos::CanCreateIn(folder)) return "cannot create a file in " + folder;
-  return "";
+// True while `path` is still the file `image` was read from, unchanged
+// (always for an image read from a stream).
+bool Unchanged(const std::string& path, const hostos::FileImage& image) {
+  hostos::FileIdentity then, now;
+  return !image.identity(&then) || (hostos::IdentityOf(path, &now) && now == then);
+}
+
+// A save that the plug-in, or its check, refused, in words.
+std::string Refusal(const std::string& target, const pngc::os::SaveResult& result) {
+  using pngc::os::SaveStep;
+  const std::string cause =
+      result.error == 0 ? "" : " (" + hostos::ErrorText(result.error, result.step, target) + ")";
+  switch (result.step) {
+    case SaveStep::kOpenFolder:
+    case SaveStep::kCreateTemporary:
+      return "cannot create a file in " + hostos::FolderOf(target) + cause;
+    default:
+      return "could not be written" + cause;
+  }
+}
+
+// Why the plug-in could not save `target`: its error, placed in the save's
+// steps by going through their checks again, which change nothing.
+std::string SaveFailure(const std::string& target, std::uint32_t error) {
+  if (error == pngc::os::kChangedError)
+    return "changed by another program meanwhile, nothing written";
+  pngc::os::SaveResult check = pngc::os::CheckFileReplace(target.c_str());
+  if (check.ok()) check = {error, pngc::os::SaveStep::kWrite};
+  return Refusal(target, check) + ", file left unchanged";
 }
 
 // Writes `image` with `text` to `target` ("-": standard output, through a
-// temporary file, as the plug-in writes files only). With `time`, the
-// written file gets that modification time.
-bool WriteText(const CliPlugin& plugin, const std::string& target, const hostos::FileImage& image,
-               const std::string& text, const hostos::FileTime* time = nullptr) {
+// temporary file, as the plug-in writes files only), unless `target` is the
+// file `source` the image was read from and another program has changed it
+// since. With `time`, the written file gets that modification time.
+bool WriteText(const CliPlugin& plugin, const std::string& source, const std::string& target,
+               const hostos::FileImage& image, const std::string& text,
+               const hostos::FileTime* time = nullptr) {
+  if (target == source && target != "-" && !Unchanged(target, image)) {
+    Report(target, "changed by another program meanwhile, nothing written");
+    return false;
+  }
   hostos::TempTextFile temporary;
   if (target == "-" && !temporary.Create("")) {
     Report("standard output", "cannot create a temporary file");
@@ -120,13 +149,10 @@ bool WriteText(const CliPlugin& plugin, const std::string& target, const hostos:
   const std::int32_t result =
       plugin.write_comment(0, file.c_str(), image.data(), static_cast<std::int32_t>(image.size()),
                            text.data(), static_cast<std::int32_t>(text.size()));
+  const std::uint32_t error = hostos::LastError();
   if (result != kPngcOk) {
-    const std::string folder = hostos::FolderOf(file);
-    if (result == kPngcNotSaved && !hostos::CanCreateIn(folder)) {
-      Report(target, "cannot create a file in " + folder + ", file left unchanged");
-    } else {
-      Report(target, PngcResultText(result));
-    }
+    Report(OutputName(target),
+           result == kPngcNotSaved ? SaveFailure(file, error) : PngcResultText(result));
     return false;
   }
   if (time != nullptr && target != "-") hostos::SetModifiedTime(target, *time);
@@ -263,10 +289,10 @@ int RunJson(const CliPlugin& plugin, const CliOptions& options) {
 
 }  // namespace
 
-CliPlugin::CliPlugin() {
+CliPlugin::CliPlugin(const char* argv0) {
   // The library beside this program: a host keeps its plug-ins in its own
   // folder, and the current directory must not decide which code runs.
-  const std::string folder = hostos::ProgramFolder();
+  const std::string folder = hostos::ProgramFolder(argv0);
   const std::string path = folder.empty() ? "" : folder + hostos::kLibraryName;
   if (!path.empty()) library_.reset(new PluginLibrary(path.c_str()));
   if (library_ == nullptr || !library_->loaded()) {
@@ -489,7 +515,8 @@ int RunSet(const CliPlugin& plugin, const CliOptions& options) {
     Report("standard output", "cannot write the file it reads from");
     return kExitFailed;
   }
-  if (!WriteText(plugin, target, image, text, keep_time ? &time : nullptr)) return kExitFailed;
+  if (!WriteText(plugin, file, target, image, text, keep_time ? &time : nullptr))
+    return kExitFailed;
   if (target != "-") std::printf("%s: written\n", target.c_str());
   return Finish(kExitOk);
 }
@@ -503,9 +530,10 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
       !ReadComment(plugin, file, image, &comment, &summary)) {
     return kExitFailed;
   }
-  // Edits that could never be saved are not asked for.
-  if (const std::string why = WhyNotWritable(file); !why.empty()) {
-    Report(file, why + ", not opened for editing");
+  // Edits that could never be saved are not asked for: the save's own
+  // checks, which change nothing.
+  if (const pngc::os::SaveResult check = pngc::os::CheckFileReplace(file.c_str()); !check.ok()) {
+    Report(file, Refusal(file, check) + ", not opened for editing");
     return kExitFailed;
   }
   NoteInternationalTexts(file, image);
@@ -530,11 +558,15 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
     Report(temp.path(), Cause(status));
     return kExitFailed;
   }
+  // From here on, an edited text that is not saved is kept for the user.
+  const auto keep = [&temp, &file](const std::string& why) {
+    temp.Keep();
+    Report(file, why + "the edited text is kept in " + temp.path());
+    return kExitFailed;
+  };
   if (!options.charset.empty() &&
       !Convert(temp.path(), "", options.charset, std::string(edited), &edited)) {
-    temp.Keep();
-    Report(file, "the edited text is kept in " + temp.path());
-    return kExitFailed;
+    return keep("");
   }
   // An editor that only changed the line ends has not changed the comment;
   // rewriting would still rebuild the chunks of any section it touched.
@@ -545,18 +577,12 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
   }
   // The new file is built from the image read before the editor opened: if
   // another program changed the file meanwhile, writing would undo that
-  // change. The edited text is kept for the user instead.
-  std::string now;
-  if (hostos::ReadFile(file, &now) != ReadStatus::kOk || now != image.bytes()) {
-    temp.Keep();
-    Report(file,
-           "changed by another program during the edit, nothing written; the edited text is in " +
-               temp.path());
-    return kExitFailed;
-  }
+  // change.
+  if (!Unchanged(file, image))
+    return keep("changed by another program during the edit, nothing written; ");
   if (TooLargeText(file, edited) ||
-      !WriteText(plugin, file, image, edited, keep_time ? &time : nullptr)) {
-    return kExitFailed;
+      !WriteText(plugin, file, file, image, edited, keep_time ? &time : nullptr)) {
+    return keep("");
   }
   std::printf("%s: written\n", file.c_str());
   return Finish(kExitOk);
@@ -582,7 +608,7 @@ int RunClear(const CliPlugin& plugin, const CliOptions& options) {
     hostos::FileTime time;
     const bool keep_time =
         options.preserve_time && file != "-" && hostos::GetModifiedTime(file, &time);
-    if (!WriteText(plugin, target, image, "", keep_time ? &time : nullptr)) {
+    if (!WriteText(plugin, file, target, image, "", keep_time ? &time : nullptr)) {
       status = kExitFailed;
       continue;
     }

@@ -18,7 +18,8 @@ constexpr int kExitUsage = 2;
 // The plug-in beside this program, with its exports looked up.
 class CliPlugin {
  public:
-  CliPlugin();
+  // `argv0`: the name this program was started by, where /proc is missing.
+  explicit CliPlugin(const char* argv0);
   // False (and a message on standard error) when the library or one of its
   // exports is missing.
   bool ok() const { return ok_; }

@@ -69,6 +69,7 @@ ReadStatus FileImage::Load(const std::string& path, bool whole) {
   std::uint64_t size = 0;
   bool folder = false;
   ReadStatus status = ReadStatus::kOk;
+  has_identity_ = IdentityOf(in, &identity_);
   if (!RegularFileSize(in, &size, &folder)) {
     // A pipe or a device: read as a stream.
     status = folder ? ReadStatus::kCannotRead : ReadStream(in, &read_);
@@ -111,7 +112,9 @@ ReadStatus FileImage::Load(const std::string& path, bool whole) {
 }
 
 TempTextFile::~TempTextFile() {
-  if (!path_.empty() && !keep_) std::remove(path_.c_str());
+  if (path_.empty()) return;
+  ForgetTemporary(path_);
+  if (!keep_) std::remove(path_.c_str());
 }
 
 std::string EditorCommand() {

@@ -8,15 +8,33 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/os.h"
+
 namespace hostos {
 
 // The plug-in takes sizes as signed 32-bit counts.
 constexpr std::uint64_t kMaxBytes = 0x7FFFFFFF;
 
 // The plug-in's file name, and this program's folder with its trailing
-// separator ("" when it cannot be told).
+// separator ("" when it cannot be told), found without /proc where it is
+// missing from the name the program was started by (`argv0`).
 extern const char* const kLibraryName;
-std::string ProgramFolder();
+std::string ProgramFolder(const char* argv0);
+
+// What tells one state of a file from another: the file itself, its size,
+// its modification and change times. A write, or a replacement by another
+// file, changes it.
+struct FileIdentity {
+  std::uint64_t device = 0, file = 0, size = 0;
+  std::int64_t modified = 0, changed = 0;  // in the system's own units
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && file == other.file && size == other.size &&
+           modified == other.modified && changed == other.changed;
+  }
+};
+// The identity of the file `path` names (through links), or of an open one.
+bool IdentityOf(const std::string& path, FileIdentity* identity);
+bool IdentityOf(std::FILE* file, FileIdentity* identity);
 
 enum class ReadStatus {
   kOk,
@@ -43,14 +61,20 @@ class FileImage {
   // A file ("-": standard input, always read whole).
   ReadStatus Load(const std::string& path, bool whole);
   const std::uint8_t* data() const { return data_; }
+  // The file's identity when it was read; false for a stream.
+  bool identity(FileIdentity* identity) const {
+    *identity = identity_;
+    return has_identity_;
+  }
   std::size_t size() const { return size_; }
-  std::string bytes() const { return std::string(reinterpret_cast<const char*>(data_), size_); }
 
  private:
   bool Allocate(std::size_t size);
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0, allocated_ = 0;
   std::string read_;  // standard input's bytes
+  FileIdentity identity_;
+  bool has_identity_ = false;
 };
 
 // Standard input and output pass bytes as they are (Windows would turn LF
@@ -63,7 +87,8 @@ extern const char* const kEndOfInputKey;
 extern const char* const kLineEnd;
 
 // A temporary file for the editor, private to the user, removed when this
-// object goes unless kept.
+// object goes unless kept, and when the program is ended by a signal that
+// can be caught (InstallCleanup).
 class TempTextFile {
  public:
   TempTextFile() = default;
@@ -78,6 +103,11 @@ class TempTextFile {
   std::string path_;
   bool keep_ = false;
 };
+
+// Makes the ends of this program that can be caught leave no temporary file
+// behind: Ctrl-C, a hang-up, a termination request; a reader that goes away
+// (`| head`) becomes a write error rather than an end.
+void InstallCleanup();
 
 // $VISUAL, $EDITOR, or the system's own editor.
 std::string EditorCommand();
@@ -101,22 +131,27 @@ bool GetModifiedTime(const std::string& path, FileTime* time);
 bool SetModifiedTime(const std::string& path, const FileTime& time);
 
 // The folder in which a save of `target` creates its new file: that of the
-// file a symbolic link names.
+// file a symbolic link names. Split at real separators whatever the code
+// page.
 std::string FolderOf(const std::string& target);
-// Whether a new file can be made in `folder`, found out by making one (and
-// removing it at once): only that answers for every system, user and file
-// system alike.
-bool CanCreateIn(const std::string& folder);
-// Whether this process may write the file itself, asked as the plug-in asks:
-// by opening it for writing, which changes nothing. A read-only file is not
-// writable, even to an administrator.
-bool CanWrite(const std::string& path);
+
+// The calling thread's last system error (errno, GetLastError), as the
+// plug-in leaves it when it refuses a save.
+std::uint32_t LastError();
+// Why a save failed, in a few words: `error` as a step of a save of `path`
+// met it. Where the system's own words would mislead, the host's are used
+// ("a symbolic link to a missing file", "owned by another user").
+std::string ErrorText(std::uint32_t error, pngc::os::SaveStep step, const std::string& path);
 
 // For host_os.cpp, from each system's file: the size of a regular file,
-// and whether the stream is a folder; the system's own editor; zero-filled
+// and whether the stream is a folder; the temporary files to remove; the
+// system's own editor; zero-filled
 // memory brought in page by page as it is touched; reading an open file at
 // an offset.
 bool RegularFileSize(std::FILE* in, std::uint64_t* size, bool* folder);
+// Temporary files to remove when a signal ends the program.
+void RememberTemporary(const std::string& path);
+void ForgetTemporary(const std::string& path);
 std::string DefaultEditor();
 void* AllocatePages(std::size_t size);
 void FreePages(void* pages, std::size_t size);

@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "tools/host_os.h"
 
@@ -18,13 +21,99 @@ const char* const kLibraryName = "libpngcomment.so";
 const char* const kLineEnd = "\n";
 const char* const kEndOfInputKey = "Ctrl-D";
 
-std::string ProgramFolder() {
+std::string ProgramFolder(const char* argv0) {
   char path[4096];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return "";
-  const std::string program(path, static_cast<std::size_t>(length));
+  std::string program;
+  if (length > 0) {
+    program.assign(path, static_cast<std::size_t>(length));
+  } else if (argv0 != nullptr && std::strchr(argv0, '/') != nullptr) {
+    // No /proc (a chroot, some containers): the name the shell ran, or the
+    // first match on PATH for a bare one.
+    program = argv0;
+  } else if (const char* search = std::getenv("PATH"); argv0 != nullptr && search != nullptr) {
+    for (const char* at = search;; ++at) {
+      const char* end = std::strchr(at, ':');
+      const std::string folder(at, end != nullptr ? end : at + std::strlen(at));
+      const std::string candidate = (folder.empty() ? "." : folder) + "/" + argv0;
+      if (access(candidate.c_str(), X_OK) == 0) {
+        program = candidate;
+        break;
+      }
+      if (end == nullptr) break;
+      at = end;
+    }
+  }
+  char* resolved = program.empty() ? nullptr : realpath(program.c_str(), nullptr);
+  if (resolved == nullptr) return "";
+  program = resolved;
+  std::free(resolved);
   const std::size_t slash = program.rfind('/');
   return slash == std::string::npos ? "" : program.substr(0, slash + 1);
+}
+
+namespace {
+
+FileIdentity IdentityFrom(const struct stat& info) {
+  FileIdentity identity;
+  identity.device = static_cast<std::uint64_t>(info.st_dev);
+  identity.file = static_cast<std::uint64_t>(info.st_ino);
+  identity.size = static_cast<std::uint64_t>(info.st_size);
+  identity.modified = std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+  identity.changed = std::int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec;
+  return identity;
+}
+
+// Temporary files the program may be ended with, by name, for a signal
+// handler, which may only look at memory laid out beforehand.
+constexpr int kTemporaries = 4;
+char g_temporaries[kTemporaries][4096];
+
+void RemoveTemporariesAndEnd(int signal_number) {
+  for (auto& path : g_temporaries) {
+    if (path[0] != '\0') unlink(path);
+  }
+  std::signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+}  // namespace
+
+bool IdentityOf(const std::string& path, FileIdentity* identity) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  *identity = IdentityFrom(info);
+  return true;
+}
+
+bool IdentityOf(std::FILE* file, FileIdentity* identity) {
+  struct stat info {};
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  *identity = IdentityFrom(info);
+  return true;
+}
+
+void RememberTemporary(const std::string& path) {
+  for (auto& slot : g_temporaries) {
+    if (slot[0] == '\0' && path.size() < sizeof slot) {
+      std::memcpy(slot, path.c_str(), path.size() + 1);
+      return;
+    }
+  }
+}
+
+void ForgetTemporary(const std::string& path) {
+  for (auto& slot : g_temporaries) {
+    if (path == slot) slot[0] = '\0';
+  }
+}
+
+void InstallCleanup() {
+  std::signal(SIGPIPE, SIG_IGN);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    if (std::signal(signal_number, RemoveTemporariesAndEnd) == SIG_IGN)
+      std::signal(signal_number, SIG_IGN);  // left ignored, as nohup asks
+  }
 }
 
 bool RegularFileSize(std::FILE* in, std::uint64_t* size, bool* folder) {
@@ -67,6 +156,7 @@ bool TempTextFile::Create(const std::string& bytes) {
   const int descriptor = mkstemps(&name[0], 4);
   if (descriptor < 0) return false;
   path_ = name;
+  RememberTemporary(path_);
   std::FILE* out = fdopen(descriptor, "wb");
   if (out == nullptr) {
     close(descriptor);
@@ -107,22 +197,30 @@ std::string FolderOf(const std::string& target) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool CanCreateIn(const std::string& folder) {
-  const std::string probe = folder + "/.pngc-probe-" + std::to_string(getpid()) + ".tmp";
-  const int file = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (file < 0) return errno == EEXIST;
-  close(file);
-  unlink(probe.c_str());
-  return true;
-}
+std::uint32_t LastError() { return static_cast<std::uint32_t>(errno); }
 
-bool CanWrite(const std::string& path) {
+std::string ErrorText(std::uint32_t error, pngc::os::SaveStep step, const std::string& path) {
+  using pngc::os::SaveStep;
+  const int code = static_cast<int>(error);
   struct stat info {};
-  const int file = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (file < 0) return false;
-  const bool writable = fstat(file, &info) == 0 && (info.st_mode & 0222) != 0;
-  close(file);
-  return writable;
+  if (step == SaveStep::kOpenTarget && code == ENOENT) return "a symbolic link to a missing file";
+  if (step == SaveStep::kOpenTarget && code == EACCES) return "read-only, or not writable by you";
+  if (step == SaveStep::kOpenFolder && (code == ENOENT || code == ENOTDIR)) return "no such folder";
+  if (step == SaveStep::kOpenFolder && code == EPERM) return "an append-only or immutable folder";
+  if (step == SaveStep::kOpenTarget && (code == EINVAL || code == ENXIO))
+    return "not a regular file";
+  if (step == SaveStep::kOpenTarget && code == EBUSY) return "a mount point, which stays as it is";
+  if (step == SaveStep::kKeepAttributes && code == EPERM && stat(path.c_str(), &info) == 0) {
+    if (info.st_uid != geteuid()) return "owned by another user";
+    if (info.st_gid != getegid()) return "its group is one you are not in";
+    return "an attribute or flag the new file cannot take";
+  }
+  if (code == ESTALE) return "changed by another program meanwhile";
+  if (code == ENOSPC) return "no space left on device";
+  if (code == EFBIG) return "file too large for the file system or the size limit (ulimit -f)";
+  std::string text = std::strerror(code);
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
 }
 
 namespace {

@@ -16,14 +16,67 @@ const char* const kLibraryName = "pngcomment.dll";
 const char* const kLineEnd = "\r\n";
 const char* const kEndOfInputKey = "Ctrl-Z";
 
-std::string ProgramFolder() {
+namespace {
+
+// The position of the last '\\' or '/' that is a character of its own, not
+// the second byte of a double-byte one (in code page 932, 表 is 0x95 0x5C).
+std::size_t LastSeparator(const std::string& path) {
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+      ++i;
+    } else if (c == '\\' || c == '/') {
+      last = i;
+    }
+  }
+  return last;
+}
+
+bool IdentityOfHandle(HANDLE file, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO basic{};
+  if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file, &info) ||
+      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
+  identity->device = info.dwVolumeSerialNumber;
+  identity->file = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  identity->size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  identity->modified = basic.LastWriteTime.QuadPart;
+  identity->changed = basic.ChangeTime.QuadPart;
+  return true;
+}
+
+}  // namespace
+
+std::string ProgramFolder(const char*) {
   char path[MAX_PATH] = {};
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return "";
   const std::string program(path, length);
-  const std::size_t slash = program.find_last_of("\\/");
+  const std::size_t slash = LastSeparator(program);
   return slash == std::string::npos ? "" : program.substr(0, slash + 1);
 }
+
+bool IdentityOf(const std::string& path, FileIdentity* identity) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const bool known = IdentityOfHandle(file, identity);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return known;
+}
+
+bool IdentityOf(std::FILE* file, FileIdentity* identity) {
+  return IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), identity);
+}
+
+// Windows ends a program at Ctrl-C without unwinding, and has no SIGPIPE.
+void RememberTemporary(const std::string&) {}
+void ForgetTemporary(const std::string&) {}
+void InstallCleanup() {}
 
 bool RegularFileSize(std::FILE* in, std::uint64_t* size, bool* folder) {
   struct _stati64 info {};
@@ -88,32 +141,52 @@ std::string RunEditor(const std::string& editor, const std::string& path) {
 }
 
 std::string FolderOf(const std::string& target) {
-  const std::size_t slash = target.find_last_of("\\/");
+  const std::size_t slash = LastSeparator(target);
   return slash == std::string::npos ? "."
          : slash == 0               ? target.substr(0, 1)
                                     : target.substr(0, slash);
 }
 
-bool CanCreateIn(const std::string& folder) {
-  const std::string probe =
-      folder + "\\.pngc-probe-" + std::to_string(GetCurrentProcessId()) + ".tmp";
-  const HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS;
-  CloseHandle(file);
-  return true;
-}
+std::uint32_t LastError() { return GetLastError(); }
 
-bool CanWrite(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info{};
-  const bool writable = GetFileInformationByHandle(file, &info) &&
-                        (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
-  CloseHandle(file);
-  return writable;
+std::string ErrorText(std::uint32_t error, pngc::os::SaveStep step, const std::string&) {
+  using pngc::os::SaveStep;
+  if (step == SaveStep::kOpenFolder &&
+      (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+    return "no such folder";
+  switch (error) {
+    case ERROR_CANT_RESOLVE_FILENAME:
+      return "a symbolic link to a missing file";
+    case ERROR_BAD_FILE_TYPE:
+      return "not a regular file";
+    case ERROR_INVALID_OWNER:
+      return "owned by another user";
+    case ERROR_FILE_INVALID:
+      return "changed by another program meanwhile";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "no space left on device";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "in use by another program";
+    case ERROR_ACCESS_DENIED:
+      return step == SaveStep::kOpenTarget ? "read-only, or not writable by you" : "access denied";
+    default:
+      break;
+  }
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string words = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
+  if (text != nullptr) LocalFree(text);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' ||
+                            words.back() == ' ')) {
+    words.pop_back();
+  }
+  if (!words.empty() && words[0] >= 'A' && words[0] <= 'Z')
+    words[0] = static_cast<char>(words[0] - 'A' + 'a');
+  return words;
 }
 
 namespace {

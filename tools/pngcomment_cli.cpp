@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/cli_commands.h"
+#include "tools/host_os.h"
 
 namespace {
 
@@ -37,8 +38,9 @@ const char kProgramHelp[] =
     "FILE \"-\" is standard input. Text is bytes, as the file holds them, unless\n"
     "--charset NAME converts it between NAME and this terminal's character set.\n"
     "'pngcomment help COMMAND' describes a command. A failed write leaves the\n"
-    "file exactly as it was. Exit status: 0 when every file succeeded, 1 when\n"
-    "any failed, 2 for a wrong command line.\n";
+    "file exactly as it was and says why; a file changed by another program\n"
+    "since it was read is not written. Exit status: 0 when every file\n"
+    "succeeded, 1 when any failed, 2 for a wrong command line.\n";
 
 const char kInfoHelp[] =
     "usage: pngcomment info [--json [--charset NAME]] FILE...\n"
@@ -108,10 +110,11 @@ const char kEditHelp[] =
     " (run through the shell, so \"code --wait\" works), and\n"
     "writes the text back into FILE when the editor has changed it (made safe\n"
     "as for 'set'). Prints \"FILE: written\" or \"FILE: unchanged\". An editor that\n"
-    "exits with a non-zero status writes nothing. A FILE that could not be\n"
-    "written is not opened for editing. If another program changes FILE while\n"
-    "the editor is open, nothing is written and the edited text is kept in the\n"
-    "temporary file, whose name is printed; otherwise it is removed.\n"
+    "exits with a non-zero status writes nothing. A FILE that a save would\n"
+    "refuse is not opened for editing. An edited text that is not saved\n"
+    "(another program changed FILE while the editor was open, or the save\n"
+    "failed) is kept in the temporary file, whose name is printed; otherwise it\n"
+    "is removed.\n"
     "\n"
     "options:\n"
     "  --charset NAME       edit the text converted from NAME to this\n"
@@ -184,6 +187,7 @@ int main(int argc, char** argv) {
   // reported, not the program killed with a temporary file left behind.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  hostos::InstallCleanup();
   // The terminal's character set, for --charset.
   std::setlocale(LC_CTYPE, "");
   if (argc < 2) return Usage("no command given");
@@ -196,7 +200,7 @@ int main(int argc, char** argv) {
   }
   if (first == "--version") {
     if (argc > 2) return Usage("--version takes no arguments");
-    const CliPlugin plugin;
+    const CliPlugin plugin(argv[0]);
     return plugin.ok() ? RunVersion(plugin) : kExitFailed;
   }
   const Command* command = FindCommand(first);
@@ -285,7 +289,7 @@ int main(int argc, char** argv) {
     return Usage(prefix + "--charset goes with --json", name);
   }
 
-  const CliPlugin plugin;
+  const CliPlugin plugin(argv[0]);
   if (!plugin.ok()) return kExitFailed;
   if (name == "info") return RunInfo(plugin, options);
   if (name == "get") return RunGet(plugin, options);
