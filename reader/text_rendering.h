@@ -33,6 +33,22 @@ void RenderTextChunk(TBitMemoryStream& input, TBitMemoryStream& comment, std::in
 void RenderCompressedTextChunk(TBitMemoryStream& input, TBitMemoryStream& comment,
                                std::int32_t length);
 
+// Where a rendering goes piece by piece, for a reader that only looks at it
+// (and so never holds a whole text): Put returns false when it wants no more.
+class TRenderTarget {
+ public:
+  virtual ~TRenderTarget() = default;
+  virtual bool Put(const std::uint8_t* bytes, std::int32_t count) = 0;
+};
+
+// Renders the `length` data bytes at `data` of a tEXt chunk, or of a zTXt
+// one (`compressed`), into `target`, inflating no more than `inflate_limit`
+// bytes (window messages are dispatched meanwhile). True when the whole
+// section was rendered; false when the target stopped it or the limit was
+// reached first.
+bool RenderChunkData(const std::uint8_t* data, std::int32_t length, bool compressed,
+                     TRenderTarget& target, std::int64_t inflate_limit);
+
 }  // namespace pngc
 
 #endif

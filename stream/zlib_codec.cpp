@@ -51,15 +51,17 @@ TZlib::TZlib() : zstream_(static_cast<z_stream*>(AllocateZeroedBytes(sizeof(z_st
 
 TZlib::~TZlib() { FreeBytes(zstream_); }
 
-void TZlib::Begin(TBitMemoryStream& source, TBitMemoryStream& destination) {
+void TZlib::Begin(TBitMemoryStream& source, TBitMemoryStream* destination, TInflateSink* sink) {
   last_result_ = Z_OK;
   pumping_ = true;
+  stopped_ = false;
   zstream_->next_in = in_buffer_;
   zstream_->avail_in = 0;
   zstream_->next_out = out_buffer_;
   zstream_->avail_out = kBufferSize;
   source_ = &source;
-  destination_ = &destination;
+  destination_ = destination;
+  sink_ = sink;
 }
 
 void TZlib::PumpMessages() {
@@ -79,9 +81,13 @@ std::int32_t TZlib::FlushOutput() {
   PumpMessages();
   const auto pending = static_cast<std::int32_t>(kBufferSize - zstream_->avail_out);
   if (pending != 0) {
-    // A refused write means the destination can hold no more: stop now
-    // rather than inflate on into nothing.
-    if (destination_->Write(out_buffer_, pending) != pending) throw EMemoryError();
+    if (sink_ != nullptr) {
+      stopped_ = !sink_->Take(out_buffer_, pending);
+    } else if (destination_->Write(out_buffer_, pending) != pending) {
+      // A refused write means the destination can hold no more: stop now
+      // rather than inflate on into nothing.
+      throw EMemoryError();
+    }
     zstream_->next_out = out_buffer_;
     zstream_->avail_out = kBufferSize;
   }
@@ -93,18 +99,19 @@ std::int32_t TZlib::Run(int (*step)(z_streamp, int)) {
   while (FillInput() != 0) {
     last_result_ = step(zstream_, Z_NO_FLUSH);
     FlushOutput();
-    if (last_result_ != Z_OK) break;
+    if (last_result_ != Z_OK || stopped_) break;
   }
   // Finishing: the output of each call is written before the test.
-  do {
+  while (!stopped_) {
     last_result_ = step(zstream_, Z_FINISH);
-  } while (FlushOutput() != 0 && last_result_ == Z_OK);
+    if (FlushOutput() == 0 || last_result_ != Z_OK) break;
+  }
   return last_result_;
 }
 
 std::int32_t TZlib::Compress(TBitMemoryStream& source, TBitMemoryStream& destination,
                              std::int32_t level) {
-  Begin(source, destination);
+  Begin(source, &destination, nullptr);
   const int init = deflateInit(zstream_, level);
   OperationEnd end(init == Z_OK ? deflateEnd : nullptr, zstream_, &source_, &destination_);
   const std::int32_t result = init == Z_OK ? Run(deflate) : init;
@@ -115,7 +122,16 @@ std::int32_t TZlib::Compress(TBitMemoryStream& source, TBitMemoryStream& destina
 }
 
 std::int32_t TZlib::Decompress(TBitMemoryStream& source, TBitMemoryStream& destination) {
-  Begin(source, destination);
+  Begin(source, &destination, nullptr);
+  return Inflate();
+}
+
+std::int32_t TZlib::Decompress(TBitMemoryStream& source, TInflateSink& sink) {
+  Begin(source, nullptr, &sink);
+  return Inflate();
+}
+
+std::int32_t TZlib::Inflate() {
   const int init = inflateInit(zstream_);
   OperationEnd end(init == Z_OK ? inflateEnd : nullptr, zstream_, &source_, &destination_);
   const std::int32_t result = init == Z_OK ? Run(inflate) : init;
