@@ -36,14 +36,47 @@ bool IsOlderTag(const char* begin, const char* end) {
   return dash != end && AllOf(begin, dash, digits) && AllOf(dash + 1, end, digits);
 }
 
-SaveResult Save(const char* path, const void* data, std::size_t size, bool check_only) {
+// Pieces smaller than this are gathered into one block before they are
+// written: a PNG of many small chunks costs a few large writes.
+constexpr std::size_t kGather = std::size_t{1} << 20;
+
+// Writes the pieces in order, the small ones gathered in `block`.
+SystemError WritePieces(SaveFiles& files, const ByteRange* pieces, std::size_t count,
+                        unsigned char* block) {
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const ByteRange& piece = pieces[i];
+    if (used + piece.size <= kGather) {
+      if (piece.size > 0) std::memcpy(block + used, piece.data, piece.size);
+      used += piece.size;
+      continue;
+    }
+    if (used > 0) {
+      if (const SystemError error = files.Write(block, used)) return error;
+    }
+    used = 0;
+    if (piece.size >= kGather / 2) {
+      if (const SystemError error = files.Write(piece.data, piece.size)) return error;
+    } else {
+      std::memcpy(block, piece.data, piece.size);
+      used = piece.size;
+    }
+  }
+  return used > 0 ? files.Write(block, used) : 0;
+}
+
+SaveResult Save(const char* path, const ByteRange* pieces, std::size_t count, bool check_only) {
   SaveResult result;
-  if (path == nullptr || *path == '\0' || (data == nullptr && size > 0)) {
+  bool pieces_ok = pieces != nullptr || count == 0;
+  for (std::size_t i = 0; pieces_ok && i < count; ++i)
+    pieces_ok = pieces[i].data != nullptr || pieces[i].size == 0;
+  if (path == nullptr || *path == '\0' || !pieces_ok) {
     result = {kBadArgumentError, SaveStep::kOpenTarget};
     return result;
   }
   // Everything that allocates happens here, before any file exists.
   const std::unique_ptr<SaveFiles> files = NewSaveFiles();
+  const std::unique_ptr<unsigned char[]> block(check_only ? nullptr : new unsigned char[kGather]);
   const auto step = [&result](SaveStep where, SystemError error) {
     if (result.ok() && error != 0) result = {error, where};
     return result.ok();
@@ -61,7 +94,7 @@ SaveResult Save(const char* path, const void* data, std::size_t size, bool check
     return result;
   }
   if (!check_only && (!step(SaveStep::kWrite, injected(Call::kWriteFile)) ||
-                      !step(SaveStep::kWrite, files->Write(data, size)))) {
+                      !step(SaveStep::kWrite, WritePieces(*files, pieces, count, block.get())))) {
     return result;
   }
   if (!step(SaveStep::kKeepAttributes, injected(Call::kKeepAttributes)) ||
@@ -108,8 +141,13 @@ TemporaryKind KindOfTemporary(const char* name) {
                                                                 : TemporaryKind::kNone;
 }
 
+SaveResult ReplaceFileContent(const char* path, const ByteRange* pieces, std::size_t count) {
+  return Save(path, pieces, count, false);
+}
+
 SaveResult ReplaceFileContent(const char* path, const void* data, std::size_t size) {
-  return Save(path, data, size, false);
+  const ByteRange piece = {data, size};
+  return Save(path, &piece, 1, false);
 }
 
 SaveResult CheckFileReplace(const char* path) { return Save(path, nullptr, 0, true); }

@@ -39,6 +39,7 @@ class SaveFiles {
   // What the temporary file must have before any data: file flags that some
   // file systems change only on an empty file.
   virtual SystemError PrepareTemporary() = 0;
+  // Appends to what earlier calls wrote.
   virtual SystemError Write(const void* data, std::size_t size) = 0;
   // The old file's owner, group, permissions and attributes, checked after
   // they are set; nothing for a new file.

@@ -191,9 +191,9 @@ int OpenFolderAt(int at, const char* path) {
 // Writes in pieces and hands each piece to the disk as soon as it is
 // written: the disk works while the rest is copied, and the fsync that
 // follows waits for the last piece rather than for the whole file.
-SystemError WriteAll(int fd, const unsigned char* data, std::size_t size) {
+SystemError WriteAll(int fd, const unsigned char* data, std::size_t size, off_t* written_before) {
   constexpr std::size_t kPiece = std::size_t{8} << 20;
-  off_t written = 0;
+  off_t& written = *written_before;
   while (size > 0) {
     const ssize_t n = write(fd, data, size < kPiece ? size : kPiece);
     if (n < 0 && errno == EINTR) continue;
@@ -368,7 +368,7 @@ class LinuxSaveFiles final : public SaveFiles {
   }
 
   SystemError Write(const void* data, std::size_t size) override {
-    return WriteAll(temporary_.get(), static_cast<const unsigned char*>(data), size);
+    return WriteAll(temporary_.get(), static_cast<const unsigned char*>(data), size, &written_);
   }
 
   // Owner and group first (a change of owner clears the set-ID bits), then
@@ -473,6 +473,7 @@ class LinuxSaveFiles final : public SaveFiles {
   std::string name_;
   Descriptor temporary_;
   char temporary_name_[kTemporaryNameSize] = {};  // empty while the file has no name
+  off_t written_ = 0;
   bool placed_ = false;
 };
 

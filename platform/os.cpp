@@ -33,6 +33,12 @@ void ShowMessage(void* owner, const char* text, const char* caption) {
 #endif
 }
 
+namespace {
+thread_local std::uint64_t t_dispatched = 0;
+}  // namespace
+
+std::uint64_t DispatchedMessages() { return t_dispatched; }
+
 bool PumpMessages() {
 #ifdef _WIN32
   MSG message;
@@ -41,6 +47,7 @@ bool PumpMessages() {
       ::PostQuitMessage(static_cast<int>(message.wParam));
       return false;
     }
+    ++t_dispatched;
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
   }

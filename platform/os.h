@@ -54,6 +54,15 @@ void ShowMessage(void* owner, const char* text, const char* caption);
 // caller to pump no more in this operation, so that the host still receives
 // it once after the call. Natively there is nothing to pump: true.
 bool PumpMessages();
+// Whether PumpMessages can run any code of the host's: on Windows only.
+#ifdef _WIN32
+constexpr bool kPumpsMessages = true;
+#else
+constexpr bool kPumpsMessages = false;
+#endif
+// How many window messages PumpMessages has dispatched on this thread: a
+// call that sees it unchanged knows that no host code ran meanwhile.
+std::uint64_t DispatchedMessages();
 
 // A system error code, as a host reads it after a failed call: errno on
 // Linux, GetLastError's value on Windows. 0 means none.
@@ -109,6 +118,12 @@ struct SaveResult {
 // program. Running out of memory raises std::bad_alloc before any file is
 // created.
 SaveResult ReplaceFileContent(const char* path, const void* data, std::size_t size);
+// The same with the content in pieces, written in their order.
+struct ByteRange {
+  const void* data;
+  std::size_t size;
+};
+SaveResult ReplaceFileContent(const char* path, const ByteRange* pieces, std::size_t count);
 
 // Goes through the steps of a save of `path` that can refuse it, up to
 // giving an empty temporary file the old file's owner and attributes, and

@@ -68,9 +68,10 @@ std::int32_t PNGC_CALL WriteComment(std::uintptr_t unused, const char* file_name
     const pngc::os::SaveResult saved =
         pngc::WriteCommentFile(file_name, image, size, comment, length);
     if (saved.ok()) return kPngcOk;
-    // Last, so that nothing after the failing step changes it.
+    // Last, so that nothing after the failing step changes it. A save that
+    // never began (the image changed during the call) is the host's -4.
     pngc::os::SetSystemError(saved.error);
-    return kPngcNotSaved;
+    return saved.step == pngc::os::SaveStep::kNone ? kPngcFailed : kPngcNotSaved;
   } catch (...) {  // raised before the file is touched: it stays as it was
     pngc::os::SetSystemError(pngc::os::kOutOfMemoryError);
     return kPngcFailed;

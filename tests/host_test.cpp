@@ -10,6 +10,7 @@
 
 #include "tests/plugin_host_fixture.h"
 #include "tests/support/files.h"
+#include "tests/support/gtest_bytes.h"
 #include "tests/support/png_builder.h"
 #include "tools/plugin_loader.h"
 #include "tools/version_info.h"
@@ -265,36 +266,71 @@ TEST_F(GetCommentTest, BrokenFramingEndsTheWalk) {
       get_comment_(0, reinterpret_cast<const std::uint8_t*>(png.data()), -1, nullptr, nullptr), 0);
 }
 
+// A zlib stream of `mib` MiB of `byte`, about 1 KiB a MiB: 1 MiB after a
+// full flush deflates to a block that depends on no earlier data, so
+// repeating the block makes a stream of any length at no cost.
+std::string DeflatedRun(char byte, int mib) {
+  z_stream deflater{};
+  EXPECT_EQ(deflateInit(&deflater, 9), Z_OK);
+  const std::string run(1 << 20, byte);
+  std::string out(1 << 16, '\0');
+  const auto deflate_run = [&] {
+    deflater.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(run.data()));
+    deflater.avail_in = static_cast<uInt>(run.size());
+    deflater.next_out = reinterpret_cast<Bytef*>(out.data());
+    deflater.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&deflater, Z_FULL_FLUSH), Z_OK);
+    return out.substr(0, out.size() - deflater.avail_out);
+  };
+  std::string stream = deflate_run();  // with the zlib header
+  const std::string block = deflate_run();
+  deflateEnd(&deflater);
+  for (int k = 1; k < mib; ++k) stream += block;
+  return stream;
+}
+
 // A zTXt whose text inflates past what a 32-bit process can hold ends the
 // call with -4 as soon as the text stops growing, and hands nothing over.
 // (Natively the same path, a destination that refuses to grow, is tested on
 // the codec; inflating 2 GiB here would only cost time.)
 TEST_F(GetCommentTest, TextTooLargeForMemoryIsRefused) {
   if (sizeof(void*) != 4) GTEST_SKIP() << "64-bit: memory holds the text";
-  // 1 MiB of zeros after a full flush deflates to a block that depends on no
-  // earlier data, so repeating it makes a stream of 2 GiB at no cost.
-  z_stream deflater{};
-  ASSERT_EQ(deflateInit(&deflater, 9), Z_OK);
-  const std::string zeros(1 << 20, '\0');
-  std::string out(1 << 16, '\0');
-  const auto deflate_zeros = [&] {
-    deflater.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
-    deflater.avail_in = static_cast<uInt>(zeros.size());
-    deflater.next_out = reinterpret_cast<Bytef*>(out.data());
-    deflater.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&deflater, Z_FULL_FLUSH), Z_OK);
-    return out.substr(0, out.size() - deflater.avail_out);
-  };
-  std::string bomb = deflate_zeros();  // with the zlib header
-  const std::string block = deflate_zeros();
-  deflateEnd(&deflater);
-  for (int mib = 1; mib < 2048; ++mib) bomb += block;
   using namespace pngtest;
-  const std::string png =
-      Png({Ihdr(1, 1), Text("A", "kept?"), Chunk("zTXt", std::string("Bomb\0\0", 6) + bomb)});
+  const std::string png = Png({Ihdr(1, 1), Text("A", "kept?"),
+                               Chunk("zTXt", std::string("Big\0\0", 5) + DeflatedRun('x', 2048))});
   EXPECT_EQ(Read(png), -4);
   EXPECT_EQ(comment_, kUntouched);
   EXPECT_EQ(summary_, kUntouched);
+}
+
+using WriteCommentHostTest = PluginHostFixture;
+
+// A zTXt of 1 GiB of zeros in 1 MiB costs a save nothing when the new text
+// does not keep it, and a bounded inflate when it does: then it is written
+// anew, for the zeros it would cost are not in its rendering. Never -4,
+// also in a 32-bit process.
+TEST_F(WriteCommentHostTest, AZtxtBombCostsASaveNothing) {
+  using namespace pngtest;
+  const std::string bomb = Chunk("zTXt", std::string("Bomb\0\0", 6) + DeflatedRun('\0', 1024));
+  const std::string png = Png({Ihdr(1, 1), Text("A", "kept?"), bomb, Iend()});
+  const struct {
+    const char* what;
+    std::string comment;
+    std::string written;
+  } cases[] = {
+      {"replaced", "[K]\r\nv\r\n", Png({Ihdr(1, 1), Text("K", "v"), Iend()})},
+      {"kept as shown", "[A]\r\nkept?\r\n<Bomb>\r\n\r\n",
+       Png({Ihdr(1, 1), Text("A", "kept?"), Ztxt("Bomb", ""), Iend()})},
+  };
+  for (const auto& c : cases) {
+    const std::string file = (folder_ / "bomb.png").string();
+    EXPECT_EQ(write_comment_(0, file.c_str(), reinterpret_cast<const std::uint8_t*>(png.data()),
+                             static_cast<std::int32_t>(png.size()), c.comment.data(),
+                             static_cast<std::int32_t>(c.comment.size())),
+              0)
+        << c.what;
+    EXPECT_TRUE(SameBytes(ReadFile(file), c.written)) << c.what;
+  }
 }
 
 #ifdef _WIN32
@@ -341,11 +377,12 @@ std::string* g_host_name = nullptr;
 std::string* g_host_image = nullptr;
 std::string* g_host_comment = nullptr;
 
-// A host that reuses its buffers as soon as one of its windows is served.
+// A host that reuses its buffers as soon as one of its windows is served
+// (its image only when one is given).
 LRESULT CALLBACK ScribblingWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_APP) {
     g_host_name->back() = 'X';
-    g_host_image->assign(g_host_image->size(), 'X');
+    if (g_host_image != nullptr) g_host_image->assign(g_host_image->size(), 'X');
     g_host_comment->assign(g_host_comment->size(), 'Y');
   }
   return DefWindowProcA(window, message, wparam, lparam);
@@ -374,16 +411,18 @@ TEST_F(GetCommentTest, ReadsTheImageAsTheCallFoundIt) {
   DestroyWindow(window);
 }
 
-using WriteCommentHostTest = PluginHostFixture;
-
-// The host's windows are served while a zTXt section is compressed; what
-// they do then to the host's buffers must not reach the file.
+// The host's windows are served while a zTXt section is compressed. The
+// name and the text are the writer's own copies by then, so what the
+// windows do to the host's is not written; the image is written from the
+// host's buffer, so a change to it there ends the call with -4 and nothing
+// written, never a file that mixes the two.
 TEST_F(WriteCommentHostTest, WritesTheBuffersAsTheCallFoundThem) {
   HWND window = MessageWindow("pngcomment-scribbling", ScribblingWindowProc);
   ASSERT_NE(window, nullptr);
   using namespace pngtest;
-  std::string png = Png({Ihdr(1, 1), Text("Old", "o"), Idat(70000), Ihdr(2, 2), Iend()});
-  std::string comment = "<Big>\r\n" + std::string(100000, 'z') + "\r\n[After]\r\na\r\n";
+  const std::string original = Png({Ihdr(1, 1), Text("Old", "o"), Idat(70000), Ihdr(2, 2), Iend()});
+  const std::string text = "<Big>\r\n" + std::string(100000, 'z') + "\r\n[After]\r\na\r\n";
+  std::string png = original, comment = text;
   std::string name = (folder_ / "quiet.png").string();
   const auto write = [&] {
     return write_comment_(0, name.c_str(), reinterpret_cast<const std::uint8_t*>(png.data()),
@@ -392,15 +431,26 @@ TEST_F(WriteCommentHostTest, WritesTheBuffersAsTheCallFoundThem) {
   };
   ASSERT_EQ(write(), 0);  // no message waiting: the reference
 
-  name = (folder_ / "served.png").string();
-  g_host_name = &name;
-  g_host_image = &png;
-  g_host_comment = &comment;
-  PostMessageA(window, WM_APP, 0, 0);
-  EXPECT_EQ(write(), 0);
-  EXPECT_EQ(png, std::string(png.size(), 'X')) << "the window was served during the call";
-  EXPECT_TRUE(ReadFile(folder_ / "served.png") == ReadFile(folder_ / "quiet.png"));
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "served.pnX"));
+  for (const bool image_too : {false, true}) {
+    SCOPED_TRACE(image_too ? "the image changed" : "the name and the text changed");
+    png = original;
+    comment = text;
+    name = (folder_ / "served.png").string();
+    std::filesystem::remove(name);
+    g_host_name = &name;
+    g_host_image = image_too ? &png : nullptr;
+    g_host_comment = &comment;
+    PostMessageA(window, WM_APP, 0, 0);
+    EXPECT_EQ(write(), image_too ? -4 : 0);
+    EXPECT_EQ(comment, std::string(comment.size(), 'Y')) << "the window was served during the call";
+    if (image_too) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_INVALID));
+      EXPECT_FALSE(std::filesystem::exists(folder_ / "served.png"));
+    } else {
+      EXPECT_TRUE(ReadFile(folder_ / "served.png") == ReadFile(folder_ / "quiet.png"));
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "served.pnX"));
+  }
   DestroyWindow(window);
 }
 

@@ -125,7 +125,11 @@ void CheckRewrite(const std::string& input, const std::string& written, bool has
           << "chunk " << at + 1 << " " << Excerpt(out[at + 1].data);
       run.push_back(out[at + 1].bytes);
     }
-    EXPECT_EQ(run.empty(), !has_comment) << "text chunks after the IHDR ending at chunk " << at;
+    // A text yields a chunk, unless all it shows is the chunk cut short by
+    // the end of the file, whose bytes stay in the tail.
+    const bool tail_text = in_rest.size() >= 8 && IsText(in_rest.substr(4, 4));
+    EXPECT_TRUE(run.empty() ? !has_comment || tail_text : has_comment)
+        << "text chunks after the IHDR ending at chunk " << at;
     if (!first_run) {
       first_run = std::move(run);
     } else {
@@ -382,8 +386,7 @@ std::vector<Sample> ZtxtBomb() {
           Png({Ihdr(1, 1), Chunk("zTXt", "Bomb\0\0"s + ZeroBomb(kBombMiB)), Text("After", "ok"),
                Iend()}),
           Exactly("<Bomb>\r\nx\r\n[After]\r\nok\r\n"), 1);
-  samples[0].may_run_out = true;
-  return samples;
+  return samples;  // its zeros are dropped as they inflate: nothing to run out of
 }
 
 // Every chunk costs the same however many came before: quadratic work here

@@ -340,6 +340,45 @@ TEST_F(RoundTripTest, KnownLossesApplyOnlyToTextTheUserTyped) {
   }
 }
 
+// A section left as it was keeps its own chunk, never a look-alike's that
+// an edit or a removal left free; and a chunk cut short by the end of the
+// file is not written again while its bytes stay in the tail.
+TEST_F(RoundTripTest, UnchangedSectionsKeepTheirOwnChunks) {
+  std::string wrong_crc = Ztxt("Z", "same text");
+  wrong_crc.back() ^= 1;
+  const std::string level9 = Ztxt("Z", "same text", 9), level1 = Ztxt("Z", "same text", 1);
+  const std::string x = Text("X", "x"), y = Text("Y", "y"), edited = Ztxt("Z", "edited");
+  const struct {
+    const char* what;
+    std::vector<std::string> chunks;
+    std::string comment;  // of those chunks, as the user saves it
+    std::vector<std::string> written;
+  } cases[] = {
+      {"twins, the first edited", {level9, level1}, "<Z>\r\nedited\r\n<Z>\r\nsame text\r\n",
+       {edited, level1}},
+      {"a twin of wrong CRC", {Ztxt("Z", "same text"), wrong_crc},
+       "<Z>\r\nedited\r\n<Z>\r\nsame text\r\n", {edited, wrong_crc}},
+      {"twins, the first removed", {x, level9, y, level1},
+       "[X]\r\nx\r\n[Y]\r\ny\r\n<Z>\r\nsame text\r\n", {x, y, level1}},
+  };
+  for (const auto& c : cases) {
+    std::string png = kSignature + Ihdr(1, 1);
+    for (const std::string& chunk : c.chunks) png += chunk;
+    ASSERT_EQ(Write(folder_ / "out.png", png + Iend(), c.comment), 0) << c.what;
+    std::string want = kSignature + Ihdr(1, 1);
+    for (const std::string& chunk : c.written) want += chunk;
+    EXPECT_TRUE(SameBytes(ReadFile(folder_ / "out.png"), want + Iend())) << c.what;
+  }
+
+  const std::string cut = kSignature + Ihdr(1, 1) + Idat(100) + Text("Comment", "note").substr(0, 18);
+  std::string png = cut;
+  for (int save = 1; save <= 3; ++save) {
+    ASSERT_EQ(Write(folder_ / "out.png", png, Comment(png)), 0);
+    png = ReadFile(folder_ / "out.png");
+    EXPECT_TRUE(SameBytes(png, cut)) << "save " << save;
+  }
+}
+
 TEST_F(RoundTripTest, UnwritableTargetsAreReportedAndLeftAlone) {
   const std::string png = kSignature + Ihdr(3, 3) + Text("A", "old") + Iend();
   const std::string comment = "[A]\r\nnew\r\n";

@@ -1,5 +1,7 @@
 #include "writer/comment_writer.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -18,92 +20,146 @@ namespace {
 // The most a stream, and so a new file, can hold.
 constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::int32_t>::max();
 
-// Appends `count` bytes, or raises EMemoryError: a stream refuses a write
-// that would pass 2^31 - 1 bytes without raising anything itself.
-void Append(TBitMemoryStream& output, const void* bytes, std::int64_t count) {
-  const std::int64_t expected = std::int64_t{output.GetSize()} + count;
-  if (count <= 0) return;
-  if (expected > kMaxFileSize) throw EMemoryError();
-  output.Seek(0, kFromEnd);
-  output.WriteBuffer(bytes, static_cast<std::int32_t>(count));
-  if (output.GetSize() != expected) throw EMemoryError();
-}
+// Where the new file's bytes come from, in order: runs of the host's image
+// kept as they are, and after each IHDR the new text chunks.
+struct Layout {
+  struct Piece {
+    std::int32_t offset = 0;
+    std::int32_t size = -1;  // -1: the new text chunks
+  };
+  std::vector<Piece> pieces;
+  bool has_ihdr = false;
 
-// Copies the signature and every chunk but tEXt and zTXt from `image` to
-// `output`, and notes the output offset right after each IHDR. No window
-// message runs meanwhile, so the host's buffer is read whole before any
-// zTXt section pumps them.
-void CopyKeptChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStream& output,
-                    std::vector<std::int32_t>* after_ihdr, OldTextChunks* old) {
-  if (size < kPngSignatureSize) {
-    Append(output, image, size);
-    return;
+  void Keep(std::int32_t offset, std::int32_t size) {
+    if (size <= 0) return;
+    if (!pieces.empty() && pieces.back().size >= 0 &&
+        pieces.back().offset + pieces.back().size == offset) {
+      pieces.back().size += size;  // one run for neighbours
+    } else {
+      pieces.push_back({offset, size});
+    }
   }
-  Append(output, image, kPngSignatureSize);  // copied, not tested
+  void NewTextChunks() {
+    pieces.push_back({});
+    has_ihdr = true;
+  }
+};
+
+// Walks the image's chunks: the signature and every chunk but tEXt and zTXt
+// are kept, the new text chunks go after each IHDR, and the old text chunks
+// are copied to `old` (when given). From the first point where the bytes no
+// longer frame a complete chunk, the rest is kept as it is; a text chunk cut
+// short there is copied to `old` too, as one that stays in that tail. No
+// window message runs meanwhile.
+Layout Plan(const std::uint8_t* image, std::int32_t size, OldTextChunks* old) {
+  Layout layout;
+  if (size < kPngSignatureSize) {
+    layout.Keep(0, size);
+    return layout;
+  }
+  layout.Keep(0, kPngSignatureSize);  // copied, not tested
   PngChunk chunk;
   std::int32_t offset = kPngSignatureSize;
   while (offset < size) {
-    if (ReadChunkAt(image, size, offset, &chunk) != ChunkFraming::kComplete) {
-      // Not a complete chunk: keep every byte from here as it is.
-      Append(output, image + offset, size - offset);
-      return;
+    const ChunkFraming framing = ReadChunkAt(image, size, offset, &chunk);
+    const bool text = framing != ChunkFraming::kHeaderCutShort &&
+                      framing != ChunkFraming::kLengthTooLarge &&
+                      (IsChunkType(chunk, "tEXt") || IsChunkType(chunk, "zTXt"));
+    if (framing != ChunkFraming::kComplete) {
+      if (text && old != nullptr) old->Add(image + offset, size - offset, true);
+      layout.Keep(offset, size - offset);
+      break;
     }
-    if (!IsChunkType(chunk, "tEXt") && !IsChunkType(chunk, "zTXt")) {
-      Append(output, image + offset, chunk.next - offset);  // length, type, data and CRC
-      if (IsChunkType(chunk, "IHDR")) after_ihdr->push_back(output.GetSize());
+    if (!text) {
+      layout.Keep(offset, chunk.next - offset);  // length, type, data and CRC
+      if (IsChunkType(chunk, "IHDR")) layout.NewTextChunks();
     } else if (old != nullptr) {
-      old->Add(image + offset, chunk.next - offset);
+      old->Add(image + offset, chunk.next - offset, false);
     }
     offset = chunk.next;
   }
+  return layout;
 }
 
-// Opens a gap of `chunks`' size at each offset (ascending) of `output` and
-// fills it with those bytes. The content is moved back to front, each piece
-// once, in memory that already holds it.
-void InsertAt(TBitMemoryStream& output, const std::vector<std::int32_t>& offsets,
-              const TBitMemoryStream& chunks) {
-  const std::int64_t piece = chunks.GetSize();
-  const std::int64_t old_size = output.GetSize();
-  const std::int64_t new_size = old_size + piece * static_cast<std::int64_t>(offsets.size());
-  if (piece == 0 || offsets.empty()) return;
-  if (new_size > kMaxFileSize) throw EMemoryError();
-  output.Reserve(static_cast<std::int32_t>(new_size));
-  for (std::size_t i = 0; i < offsets.size(); ++i) Append(output, chunks.GetMemory(), piece);
+// The new text chunks, built once for every IHDR: old chunks that the text
+// still shows as they were, new ones for the rest (zTXt sections are
+// compressed, so window messages may run).
+std::unique_ptr<TBitMemoryStream> NewTextChunks(TBitMemoryStream* comment, OldTextChunks* old) {
+  auto chunks = std::make_unique<TBitMemoryStream>();
+  if (comment != nullptr) ParseCommentText(*chunks, *comment, old);
+  return chunks;
+}
 
-  std::uint8_t* bytes = output.GetMemory();
-  std::int64_t end = old_size;
-  for (std::size_t i = offsets.size(); i-- > 0;) {
-    const std::int64_t from = offsets[i];
-    const std::int64_t shift = piece * static_cast<std::int64_t>(i + 1);
-    std::memmove(bytes + from + shift, bytes + from, static_cast<std::size_t>(end - from));
-    std::memcpy(bytes + from + shift - piece, chunks.GetMemory(), static_cast<std::size_t>(piece));
-    end = from;
+// The layout's pieces as byte ranges; raises EMemoryError past 2^31 - 1
+// bytes in all.
+std::vector<os::ByteRange> Ranges(const Layout& layout, const std::uint8_t* image,
+                                  const TBitMemoryStream& chunks) {
+  std::vector<os::ByteRange> ranges;
+  ranges.reserve(layout.pieces.size());
+  std::int64_t total = 0;
+  for (const Layout::Piece& piece : layout.pieces) {
+    const os::ByteRange range =
+        piece.size >= 0
+            ? os::ByteRange{image + piece.offset, static_cast<std::size_t>(piece.size)}
+            : os::ByteRange{chunks.GetMemory(), static_cast<std::size_t>(chunks.GetSize())};
+    total += static_cast<std::int64_t>(range.size);
+    if (total > kMaxFileSize) throw EMemoryError();
+    if (range.size > 0) ranges.push_back(range);
   }
+  return ranges;
+}
+
+// A CRC-32 of the image's kept runs: what the host's buffer held before any
+// window message ran.
+std::uint32_t KeptBytesCrc(const Layout& layout, const std::uint8_t* image) {
+  uLong crc = crc32(0, Z_NULL, 0);
+  for (const Layout::Piece& piece : layout.pieces) {
+    for (std::int32_t at = 0; piece.size > 0 && at < piece.size;) {
+      const std::int32_t n = std::min(piece.size - at, std::int32_t{1} << 30);
+      crc = crc32(crc, image + piece.offset + at, static_cast<uInt>(n));
+      at += n;
+    }
+  }
+  return static_cast<std::uint32_t>(crc);
+}
+
+// True when the comment text has a zTXt header line: only then can the
+// writer dispatch window messages (compressing it, or inflating an old zTXt
+// that it may stand for).
+bool MayPumpMessages(const TBitMemoryStream& comment) {
+  const std::uint8_t* text = comment.GetMemory();
+  const std::int32_t size = comment.GetSize();
+  for (std::int32_t at = 0; at < size; ++at) {
+    // A line starts at the first byte, after a line feed, or two bytes
+    // after a zero byte; looked at loosely, which only costs a check more.
+    if (text[at] == '<' && (at == 0 || text[at - 1] == '\n' || (at >= 2 && text[at - 2] == 0)))
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 void RewriteChunks(const std::uint8_t* image, std::int32_t size, TBitMemoryStream* comment,
                    TBitMemoryStream& output) {
-  std::vector<std::int32_t> after_ihdr;
-  // The old text chunks are copied too, for the sections the user left as
-  // they were: those are written back as the chunks' own bytes.
   auto old = comment != nullptr ? std::make_unique<OldTextChunks>() : nullptr;
-  CopyKeptChunks(image, size, output, &after_ihdr, old.get());
-  if (comment == nullptr || after_ihdr.empty()) return;
-  old->Render();
-  // The new chunks are the same after every IHDR: built once.
-  auto chunks = std::make_unique<TBitMemoryStream>();
-  ParseCommentText(*chunks, *comment, old.get());
-  InsertAt(output, after_ihdr, *chunks);
+  const Layout layout = Plan(image, size, old.get());
+  const auto chunks = NewTextChunks(layout.has_ihdr ? comment : nullptr, old.get());
+  for (const os::ByteRange& range : Ranges(layout, image, *chunks)) {
+    output.Seek(0, kFromEnd);
+    const std::int64_t expected = std::int64_t{output.GetSize()} + range.size;
+    output.WriteBuffer(range.data, static_cast<std::int32_t>(range.size));
+    if (output.GetSize() != expected) throw EMemoryError();
+  }
 }
 
 os::SaveResult WriteCommentFile(const char* file_name, const std::uint8_t* image, std::int32_t size,
                                 const char* comment, std::int32_t length) {
-  // The file name and the text are copied before any window message can
-  // run (zTXt sections pump them); the image is read before that too, into
-  // the new file itself. The host's buffers are not read afterwards.
+  // The file name and the text are copied, and the image walked, before any
+  // window message can run (zTXt sections pump them). The new file is then
+  // written from the host's image itself, never copied: its kept bytes are
+  // checked first when a message ran meanwhile, so that a window procedure
+  // that changed them cannot change what is written.
   const std::string name(file_name);
   std::unique_ptr<TBitMemoryStream> text;
   if (length > 0) {
@@ -112,18 +168,18 @@ os::SaveResult WriteCommentFile(const char* file_name, const std::uint8_t* image
     text->WriteBuffer("\0\0", 2);  // the end marker the line cutting relies on
     if (text->GetSize() != std::int64_t{length} + 2) throw EMemoryError();  // too long for a stream
   }
-  // One block for the new file, as growing it may copy it whole: the
-  // image's size, plus room for the new chunks guessed from the text's
-  // length (a tEXt section adds a few bytes to its text, a zTXt one mostly
-  // shrinks it).
-  auto output = std::make_unique<TBitMemoryStream>();
-  const std::int64_t guess = length > 0 ? std::min(length, std::int32_t{1} << 20) + 1024 : 0;
-  const std::int64_t room = std::int64_t{size} + guess;
-  output->Reserve(static_cast<std::int32_t>(std::min(room, kMaxFileSize)));
-  RewriteChunks(image, size, text.get(), *output);
-  os::SaveResult saved;
-  output->SaveToFile(name.c_str(), &saved);
-  return saved;
+  auto old = text != nullptr ? std::make_unique<OldTextChunks>() : nullptr;
+  const Layout layout = Plan(image, size, old.get());
+  const bool guarded = os::kPumpsMessages && text != nullptr && MayPumpMessages(*text);
+  const std::uint32_t crc = guarded ? KeptBytesCrc(layout, image) : 0;
+  const std::uint64_t dispatched = os::DispatchedMessages();
+
+  const auto chunks = NewTextChunks(layout.has_ihdr ? text.get() : nullptr, old.get());
+
+  if (guarded && os::DispatchedMessages() != dispatched && KeptBytesCrc(layout, image) != crc)
+    return {os::kChangedError, os::SaveStep::kNone};
+  const std::vector<os::ByteRange> ranges = Ranges(layout, image, *chunks);
+  return os::ReplaceFileContent(name.c_str(), ranges.data(), ranges.size());
 }
 
 }  // namespace pngc

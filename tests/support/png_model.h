@@ -145,30 +145,41 @@ struct Section {
   bool compressed = false;  // zTXt, else tEXt
   std::string keyword;
   std::string text;
-  std::string kept;  // not empty: an old chunk written as it was, length to CRC
+  std::string kept;      // not empty: an old chunk written as it was, length to CRC
+  bool in_tail = false;  // the chunk cut short by the end of the image: nothing written
 };
 
-// One of the image's complete text chunks, and how GetComment shows it.
+// One of the image's text chunks, and how GetComment shows it.
 struct OldChunk {
   std::string bytes;
   std::string rendering;
   bool too_large = false;  // its text passed the limit: `rendering` is cut
+  bool in_tail = false;    // cut short by the end of the image
+  // Inflating it would pass 64 times its data plus 1 MiB: never recognised.
+  bool costly = false;
 };
 
-// The complete text chunks in file order, up to where the chunks stop being
-// framed whole (what follows is copied as it is).
+// The text chunks in file order: the complete ones, and one cut short by
+// the end of the image (what follows that point is copied as it is).
 inline std::vector<OldChunk> OldChunks(const std::uint8_t* image, std::size_t size,
                                        std::size_t limit = SIZE_MAX) {
   std::vector<OldChunk> olds;
   FramedChunk c;
   for (std::size_t offset = 8; size >= 8 && offset < size; offset = c.next) {
-    if (FrameChunk(image, size, offset, &c) != Framing::kComplete) break;
+    const Framing framing = FrameChunk(image, size, offset, &c);
+    if (framing != Framing::kComplete && framing != Framing::kCutShort) break;
     if (c.type == "tEXt" || c.type == "zTXt") {
       OldChunk old;
+      old.in_tail = framing == Framing::kCutShort;
       old.bytes.assign(reinterpret_cast<const char*>(image + offset), c.next - offset);
-      old.rendering = RenderText(c.type, image + c.data, c.length, limit, &old.too_large);
+      old.rendering = RenderText(c.type, image + c.data, c.available, limit, &old.too_large);
+      bool costly = false;
+      RenderText(c.type, image + c.data, c.available, 64 * c.available + (std::size_t{1} << 20),
+                 &costly);
+      old.costly = costly;
       olds.push_back(std::move(old));
     }
+    if (framing != Framing::kComplete) break;
   }
   return olds;
 }
@@ -196,10 +207,14 @@ inline bool IsHeader(const std::string& line) {
 // with LF, and each empty line between two of them adds one LF more.
 //
 // With `olds`, where a section starts (the first byte, a header line) a
-// stretch that is exactly an old chunk's rendering, not taken yet, followed
-// by empty lines and then a header line or the end, becomes that chunk as it
-// was; the empty lines go. The chunk after the last one taken is preferred,
-// then the longest rendering, then the first in file order.
+// stretch that is exactly an old chunk's rendering, not taken yet (nor too
+// costly to inflate), followed by empty lines and then a header line or the
+// end, becomes that chunk as it was (nothing, for the chunk in the tail);
+// the empty lines go. The chunk at the cursor (the first not taken after
+// the last one taken) is preferred, then the longest rendering, then the
+// first at or after the cursor, then the first in file order. A section
+// not recognised whose first line is that of the chunk at the cursor moves
+// the cursor past it.
 inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size_t length,
                                              const std::vector<OldChunk>* olds = nullptr) {
   const std::string proper(reinterpret_cast<const char*>(text), length);
@@ -207,7 +222,7 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
   all.append(2, '\0');
   std::vector<Section> sections;
   std::vector<bool> taken(olds != nullptr ? olds->size() : 0);
-  std::size_t next_old = 0;
+  std::size_t cursor = 0;
   const auto boundary = [&](std::size_t q) {
     for (; q < length; q += 2) {
       const std::size_t end = LineEnd(proper, q);
@@ -218,8 +233,12 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
   };
   const auto fits = [&](std::size_t k, std::size_t p) {
     const std::string& r = (*olds)[k].rendering;
-    return !taken[k] && r.size() <= length - p && proper.compare(p, r.size(), r) == 0 &&
-           boundary(p + r.size());
+    return !taken[k] && !(*olds)[k].costly && r.size() <= length - p &&
+           proper.compare(p, r.size(), r) == 0 && boundary(p + r.size());
+  };
+  const auto first_line = [&](std::size_t k) {
+    const std::string& r = (*olds)[k].rendering;
+    return r.substr(0, std::min(r.find("\r\n"), r.size()));
   };
   bool has_text = false;
   std::size_t blank = 0;
@@ -233,27 +252,36 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
     while (all[j] != '\0' && !(all[j] == '\r' && j + 1 < all.size() && all[j + 1] == '\n')) ++j;
     const std::string line = all.substr(i, j - i);
     if (olds != nullptr && i < length && (i == 0 || IsHeader(line))) {
+      std::size_t at_cursor = cursor;
+      while (at_cursor < taken.size() && taken[at_cursor]) ++at_cursor;
       std::size_t pick = taken.size();
-      if (next_old < taken.size() && fits(next_old, i)) {
-        pick = next_old;
+      if (at_cursor < taken.size() && fits(at_cursor, i)) {
+        pick = at_cursor;
       } else {
         for (std::size_t k = 0; k < taken.size(); ++k) {
-          if (fits(k, i) && (pick == taken.size() ||
-                             (*olds)[k].rendering.size() > (*olds)[pick].rendering.size())) {
+          if (!fits(k, i)) continue;
+          const std::size_t size = (*olds)[k].rendering.size();
+          const std::size_t best = pick < taken.size() ? (*olds)[pick].rendering.size() : 0;
+          if (pick == taken.size() || size > best ||
+              (size == best && pick < cursor && k >= cursor)) {
             pick = k;
           }
         }
       }
       if (pick < taken.size()) {
         taken[pick] = true;
-        next_old = pick + 1;
-        sections.push_back(Section{false, "", "", (*olds)[pick].bytes});
+        cursor = pick + 1;
+        Section kept;
+        kept.kept = (*olds)[pick].bytes;
+        kept.in_tail = (*olds)[pick].in_tail;
+        sections.push_back(kept);
         i += (*olds)[pick].rendering.size();
         while (i + 2 <= length && all[i] == '\r' && all[i + 1] == '\n') i += 2;
         has_text = false;
         blank = 0;
         continue;
       }
+      if (at_cursor < taken.size() && first_line(at_cursor) == line) cursor = at_cursor + 1;
     }
     i = j + 2;
     if (line.empty()) {
@@ -272,13 +300,13 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
       continue;
     }
     if (sections.empty() || !sections.back().kept.empty())
-      sections.push_back(Section{false, "Comment", "", ""});
+      sections.push_back(Section{false, "Comment", "", "", false});
     if (has_text) sections.back().text.append(blank + 1, '\n');
     sections.back().text += line;
     has_text = true;
     blank = 0;
   }
-  if (sections.empty()) sections.push_back(Section{false, "Comment", "", ""});
+  if (sections.empty()) sections.push_back(Section{false, "Comment", "", "", false});
   return sections;
 }
 
@@ -287,6 +315,7 @@ inline std::vector<Section> ExpectedSections(const std::uint8_t* text, std::size
 // one zlib stream that inflates to the text. Returns the offset after it.
 inline std::size_t CheckTextChunk(const std::uint8_t* bytes, std::size_t size, std::size_t offset,
                                   const Section& section) {
+  if (section.in_tail) return offset;  // its bytes stay in the image's tail
   if (!section.kept.empty()) {
     Require(offset <= size && size - offset >= section.kept.size() &&
                 section.kept.compare(0, std::string::npos,
