@@ -258,6 +258,31 @@ def test_streams_and_json():
     check('get --json -k', json.loads(out)[0]['Texts'] == [{'keyword': 'Note', 'type': 'zTXt', 'text': 'x\ny'}], out)
 
 
+def test_reading_as_chunks_lie():
+    """A file is read chunk by chunk, its image data passed over; get, info
+    and --json give what the whole file, read from standard input, gives."""
+    chunk = pngbytes.chunk
+    itxt = chunk(b'iTXt', b'Title\0\0\0fr\0Titre\0Caf\xc3\xa9')
+    head = SIGNATURE + ihdr(64, 64, colour=2) + pngbytes.text(b'A', b'a')
+    layouts = {
+        '8 KiB IDATs': head + b''.join(chunk(b'IDAT', os.urandom(8192)) for _ in range(200)) +
+                       pngbytes.ztxt(b'Z', b'z') + itxt + IEND,
+        '1 MiB IDATs': head + b''.join(chunk(b'IDAT', os.urandom(1 << 20)) for _ in range(3)) + itxt + IEND,
+        'texts among the data': head + chunk(b'IDAT', b'x' * 70000) + pngbytes.text(b'B', b'b') +
+                                chunk(b'IDAT', b'y' * 10) + IEND,
+        'cut short at the end': head + chunk(b'IDAT', b'x' * 100) + pngbytes.text(b'C', b'cut')[:-3],
+        'a broken length': head + chunk(b'IDAT', b'x' * 100) + b'\x80\0\0\0tEXtC\0c' + IEND,
+    }
+    for label, data in layouts.items():
+        write('layout.png', data)
+        for argv in (['get'], ['info'], ['get', '--json']):
+            by_chunks = run(*argv, 'layout.png')
+            whole = run(*argv, '-', stdin=data)
+            same = by_chunks[0] == whole[0] and (
+                by_chunks[1].replace(b'layout.png', b'standard input') == whole[1])
+            check('%s: %s as the whole file' % (label, ' '.join(argv)), same, (by_chunks, whole))
+
+
 def test_charsets_times_and_itxt():
     latin = png(texts=[(b'tEXt', b'Title', b'Gr\xfc\xdfe')])
     write('l.png', latin)
@@ -637,7 +662,8 @@ def test_edit():
 with tempfile.TemporaryDirectory() as folder:
     os.chdir(folder)
     for test in (test_help_and_version, test_info_and_get, test_set, test_clear, test_errors, test_edit,
-                 test_saving, test_keywords, test_streams_and_json, test_charsets_times_and_itxt,
+                 test_saving, test_keywords, test_streams_and_json, test_reading_as_chunks_lie,
+                 test_charsets_times_and_itxt,
                  test_peers_read_keyword_edits):
         count = len(failures)
         test()

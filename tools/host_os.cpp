@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -45,6 +47,107 @@ ReadStatus ReadFile(const std::string& path, std::string* bytes) {
   return status;
 }
 
+namespace {
+
+// Writes the header of one chunk of type `type` that spans `image` from
+// `start` to `end`, for a run of chunks the plug-in passes over.
+void PutRunHeader(std::uint8_t* image, std::int32_t start, std::int32_t end,
+                  const std::uint8_t* type) {
+  const auto length =
+      static_cast<std::uint32_t>(end - start - pngc::kChunkHeaderSize - pngc::kChunkCrcSize);
+  for (int i = 0; i < 4; ++i) image[start + i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+  std::memcpy(image + start + 4, type, 4);
+}
+
+// A file's bytes, read through one window: a run of small chunks costs one
+// read, which the page cache and the disk's read-ahead serve as they serve
+// cat; past a large chunk the next header is read alone. Get copies `count`
+// bytes at `offset` to `out`.
+class WindowedBytes {
+ public:
+  WindowedBytes(std::FILE* in, std::uint64_t size)
+      : in_(in), size_(size), window_(new std::uint8_t[kWindow]) {}
+  bool Get(std::uint64_t offset, std::size_t count, std::uint8_t* out) {
+    if (offset < start_ || offset + count > end_) {
+      if (count > kWindow / 2) return ReadAt(in_, offset, out, count);
+      // From the page the bytes start in, as the system's cache holds them.
+      const std::uint64_t start = offset & ~std::uint64_t{kPage - 1};
+      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(
+          std::max<std::uint64_t>(offset - start + count, ahead_), size_ - start));
+      if (!ReadAt(in_, start, window_.get(), want)) return false;
+      start_ = start;
+      end_ = start + want;
+    }
+    if (count > 0) std::memcpy(out, window_.get() + (offset - start_), count);
+    return true;
+  }
+  // The walk passes over a chunk of `length` bytes.
+  void Passing(std::int32_t length) { ahead_ = length >= 65536 ? kSmallRead : kWindow; }
+
+ private:
+  static constexpr std::size_t kWindow = std::size_t{128} << 10, kSmallRead = 4096, kPage = 4096;
+  std::FILE* in_;
+  std::uint64_t size_;
+  std::unique_ptr<std::uint8_t[]> window_;
+  std::uint64_t start_ = 0, end_ = 0;
+  std::size_t ahead_ = kWindow;
+};
+
+// The walk the plug-in makes, as the file's chunks lie, into `image` (the
+// file's `total` bytes, untouched where nothing is copied). The chunks the
+// walk reads (IHDR, tEXt, zTXt, and this host's iTXt) are copied to their
+// places; a run of other chunks, which the walk only passes over, stands as
+// one chunk of the run's length, so that their pages are never touched.
+// What a chunk states is checked by the plug-in's own framing, so no read
+// passes the end, and the plug-in meets a cut or a broken length where the
+// file has it.
+bool WalkChunks(WindowedBytes& bytes, std::uint8_t* image, std::int32_t total) {
+  std::int32_t offset = std::min<std::int32_t>(total, pngc::kPngSignatureSize);
+  if (!bytes.Get(0, static_cast<std::size_t>(offset), image)) return false;
+  std::int32_t run = -1;  // where a run of passed-over chunks began
+  std::uint8_t run_type[4] = {};
+  while (offset < total) {
+    std::uint8_t header[pngc::kChunkHeaderSize] = {};
+    const auto count = static_cast<std::size_t>(std::min(total - offset, pngc::kChunkHeaderSize));
+    if (!bytes.Get(static_cast<std::uint64_t>(offset), count, header)) return false;
+    pngc::PngChunk chunk;  // framed on the header alone: offsets from `offset`
+    const pngc::ChunkFraming framing = pngc::ReadChunkAt(header, total - offset, 0, &chunk);
+    const bool framed =
+        framing == pngc::ChunkFraming::kComplete || framing == pngc::ChunkFraming::kCutShort;
+    const bool read =
+        framed && (pngc::IsChunkType(chunk, "IHDR") || pngc::IsChunkType(chunk, "tEXt") ||
+                   pngc::IsChunkType(chunk, "zTXt") || pngc::IsChunkType(chunk, "iTXt"));
+    if (framing == pngc::ChunkFraming::kComplete && !read) {
+      if (run < 0) {
+        run = offset;
+        std::memcpy(run_type, header + 4, 4);
+      }
+      bytes.Passing(chunk.length);
+      offset += chunk.next;
+      continue;
+    }
+    if (run >= 0) PutRunHeader(image, run, offset, run_type);
+    run = -1;
+    std::memcpy(image + offset, header, count);
+    if (read &&
+        !bytes.Get(static_cast<std::uint64_t>(offset) + chunk.data,
+                   static_cast<std::size_t>(chunk.available), image + offset + chunk.data)) {
+      return false;
+    }
+    if (framing != pngc::ChunkFraming::kComplete) return true;
+    offset += chunk.next;
+  }
+  if (run >= 0) PutRunHeader(image, run, offset, run_type);
+  return true;
+}
+
+}  // namespace
+
+bool FileImage::ReadChunksOnly(std::FILE* in) {
+  WindowedBytes bytes(in, size_);
+  return WalkChunks(bytes, data_, static_cast<std::int32_t>(size_));
+}
+
 FileImage::~FileImage() {
   if (allocated_ > 0) FreePages(data_, allocated_);
 }
@@ -82,30 +185,8 @@ ReadStatus FileImage::Load(const std::string& path, bool whole) {
   } else if (whole) {
     pngc::os::AdviseLargeBlock(data_, size_);
     if (!ReadAt(in, 0, data_, size_)) status = ReadStatus::kCannotRead;
-  } else {
-    // The walk the plug-in makes: a header at a time, and the data of the
-    // chunks it (or this host) reads. What a chunk states is checked by the
-    // plug-in's own framing, so no read passes the end.
-    const auto total = static_cast<std::int32_t>(size_);
-    std::int32_t offset = std::min<std::int32_t>(total, pngc::kPngSignatureSize);
-    bool ok = ReadAt(in, 0, data_, static_cast<std::size_t>(offset));
-    pngc::PngChunk chunk;
-    while (ok && offset < total) {
-      ok = ReadAt(in, static_cast<std::uint64_t>(offset), data_ + offset,
-                  static_cast<std::size_t>(std::min(total - offset, pngc::kChunkHeaderSize)));
-      const pngc::ChunkFraming framing = pngc::ReadChunkAt(data_, total, offset, &chunk);
-      if (!ok ||
-          (framing != pngc::ChunkFraming::kComplete && framing != pngc::ChunkFraming::kCutShort))
-        break;
-      if (pngc::IsChunkType(chunk, "IHDR") || pngc::IsChunkType(chunk, "tEXt") ||
-          pngc::IsChunkType(chunk, "zTXt") || pngc::IsChunkType(chunk, "iTXt")) {
-        ok = ReadAt(in, static_cast<std::uint64_t>(chunk.data), data_ + chunk.data,
-                    static_cast<std::size_t>(chunk.available));
-      }
-      if (framing != pngc::ChunkFraming::kComplete) break;
-      offset = chunk.next;
-    }
-    if (!ok) status = ReadStatus::kCannotRead;
+  } else if (!ReadChunksOnly(in)) {
+    status = ReadStatus::kCannotRead;
   }
   std::fclose(in);
   return status;

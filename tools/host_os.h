@@ -70,6 +70,8 @@ class FileImage {
 
  private:
   bool Allocate(std::size_t size);
+  // Reads what the plug-in's walk reads, for a file that is only read.
+  bool ReadChunksOnly(std::FILE* in);
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0, allocated_ = 0;
   std::string read_;  // standard input's bytes
@@ -156,6 +158,7 @@ std::string DefaultEditor();
 void* AllocatePages(std::size_t size);
 void FreePages(void* pages, std::size_t size);
 bool ReadAt(std::FILE* in, std::uint64_t offset, void* buffer, std::size_t size);
+
 
 }  // namespace hostos
 
