@@ -14,6 +14,7 @@
 
 #include "stream/memory_stream.h"
 #include "tests/support/png_model.h"
+#include "png/comment_text.h"
 #include "writer/comment_parser.h"
 
 namespace {

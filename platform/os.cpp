@@ -33,26 +33,4 @@ void ShowMessage(void* owner, const char* text, const char* caption) {
 #endif
 }
 
-namespace {
-thread_local std::uint64_t t_dispatched = 0;
-}  // namespace
-
-std::uint64_t DispatchedMessages() { return t_dispatched; }
-
-bool PumpMessages() {
-#ifdef _WIN32
-  MSG message;
-  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      ::PostQuitMessage(static_cast<int>(message.wParam));
-      return false;
-    }
-    ++t_dispatched;
-    ::TranslateMessage(&message);
-    ::DispatchMessageA(&message);
-  }
-#endif
-  return true;
-}
-
 }  // namespace pngc::os

@@ -18,13 +18,15 @@ ChunkFraming ReadChunkAt(const std::uint8_t* image, std::int32_t size, std::int3
                                (std::uint32_t{header[2]} << 8) | header[3];
   if (length > kMaxChunkLength) return ChunkFraming::kLengthTooLarge;
 
+  chunk->start = offset;
   chunk->length = static_cast<std::int32_t>(length);
   std::memcpy(chunk->type, header + 4, 4);
   chunk->type[4] = '\0';
   chunk->data = offset + kChunkHeaderSize;
   chunk->available = static_cast<std::int32_t>(std::min<std::int64_t>(length, size - chunk->data));
   const std::int64_t end = std::int64_t{chunk->data} + length + kChunkCrcSize;
-  if (end > size) {
+  chunk->complete = end <= size;
+  if (!chunk->complete) {
     chunk->next = size;
     return ChunkFraming::kCutShort;
   }
@@ -34,6 +36,47 @@ ChunkFraming ReadChunkAt(const std::uint8_t* image, std::int32_t size, std::int3
 
 bool IsChunkType(const PngChunk& chunk, const char* type) {
   return std::memcmp(chunk.type, type, 4) == 0;
+}
+
+namespace {
+
+constexpr struct {
+  ChunkKind kind;
+  char type[5];
+} kKinds[] = {{ChunkKind::kHeader, "IHDR"},
+              {ChunkKind::kText, "tEXt"},
+              {ChunkKind::kCompressedText, "zTXt"},
+              {ChunkKind::kInternationalText, "iTXt"}};
+
+}  // namespace
+
+const char* TypeOf(ChunkKind kind) {
+  for (const auto& known : kKinds) {
+    if (known.kind == kind) return known.type;
+  }
+  return "";
+}
+
+ChunkKind KindOf(const PngChunk& chunk) {
+  for (const auto& known : kKinds) {
+    if (IsChunkType(chunk, known.type)) return known.kind;
+  }
+  return ChunkKind::kOther;
+}
+
+ChunkWalk::ChunkWalk(const std::uint8_t* image, std::int32_t size)
+    : image_(image), size_(size), offset_(std::min(size, kPngSignatureSize)), tail_(size) {}
+
+bool ChunkWalk::Next(PngChunk* chunk) {
+  if (ended_ || offset_ >= size_) return false;
+  const ChunkFraming framing = ReadChunkAt(image_, size_, offset_, chunk);
+  if (framing != ChunkFraming::kComplete) {
+    tail_ = offset_;
+    ended_ = true;
+    if (framing != ChunkFraming::kCutShort) return false;
+  }
+  offset_ = chunk->next;
+  return true;
 }
 
 }  // namespace pngc

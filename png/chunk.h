@@ -16,8 +16,9 @@ namespace pngc {
 constexpr std::int32_t kPngSignatureSize = 8;
 extern const std::uint8_t kPngSignature[kPngSignatureSize];
 
-// PNG limits a chunk's data to 2^31 - 1 bytes.
-constexpr std::int64_t kMaxChunkLength = 0x7FFFFFFF;
+// PNG limits a chunk's data to 2^31 - 1 bytes, the most any size in the
+// host interface counts.
+constexpr std::int64_t kMaxChunkLength = kMaxStreamSize;
 constexpr std::int32_t kChunkHeaderSize = 8;
 constexpr std::int32_t kChunkCrcSize = 4;
 
@@ -30,16 +31,52 @@ enum class ChunkFraming {
 };
 
 struct PngChunk {
+  std::int32_t start = 0;          // offset of its length field
   std::int32_t length = 0;         // the stated data length
   char type[5] = {0, 0, 0, 0, 0};  // the four type bytes, zero-terminated
   std::int32_t data = 0;           // offset of the first data byte
   std::int32_t available = 0;      // data bytes inside the image, at most `length`
   std::int32_t next = 0;           // offset after the CRC (kComplete), else the size
+  bool complete = false;           // false: cut short by the end of the image
+};
+
+// The chunk types the system reads, each from one table.
+enum class ChunkKind : std::uint8_t {
+  kOther,              // any other type: copied or passed over as it is
+  kHeader,             // IHDR: the image summary
+  kText,               // tEXt: keyword, NUL, text
+  kCompressedText,     // zTXt: keyword, NUL, method, zlib stream of the text
+  kInternationalText,  // iTXt: keyword, NUL, flag, method, language, NUL,
+                       // translated keyword, NUL, UTF-8 text (deflated or not)
+};
+// The four type bytes of a kind; "" for kOther.
+const char* TypeOf(ChunkKind kind);
+// The kind of a chunk, by its type's exact bytes (case matters).
+ChunkKind KindOf(const PngChunk& chunk);
+
+// The chunks of an image as every walk takes them: from byte 8, a whole
+// chunk at a time, until the bytes end or stop framing one. A chunk cut
+// short by the end of the image is the last (`complete` false); a header
+// cut short or a length of 2^31 or more ends the walk before it.
+class ChunkWalk {
+ public:
+  ChunkWalk(const std::uint8_t* image, std::int32_t size);
+  // The next chunk, or false at the walk's end.
+  bool Next(PngChunk* chunk);
+  // Where the bytes stop framing complete chunks: the offset of the chunk
+  // cut short, or of what frames none, or the end.
+  std::int32_t tail() const { return tail_; }
+
+ private:
+  const std::uint8_t* image_;
+  std::int32_t size_, offset_, tail_;
+  bool ended_ = false;
 };
 
 // Reads the chunk header at `offset` (0 <= offset <= size) of the `size`
 // bytes at `image`. The fields of `chunk` are set for kComplete and
-// kCutShort only.
+// kCutShort only. ChunkWalk is made of it; a reader that has a header and
+// not the image frames it so (offsets from 0, the size being what is left).
 ChunkFraming ReadChunkAt(const std::uint8_t* image, std::int32_t size, std::int32_t offset,
                          PngChunk* chunk);
 

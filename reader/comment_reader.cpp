@@ -7,14 +7,13 @@
 
 #include "platform/os.h"
 #include "png/chunk.h"
+#include "png/image_header.h"
 #include "reader/image_summary.h"
-#include "reader/text_rendering.h"
+#include "png/text_rendering.h"
 #include "stream/memory_error.h"
 
 namespace pngc {
 namespace {
-
-constexpr std::int32_t kIhdrDataSize = 13;
 
 // A moveable block holding the stream's content, and a NUL after it when
 // `terminate`; null when the block cannot be allocated or locked.
@@ -43,30 +42,27 @@ void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_ou
   // buffer; their data is copied, in file order, before anything is
   // rendered. Pixel data is never touched.
   struct Piece {
-    char kind;  // 'I' IHDR, 't' tEXt, 'z' zTXt
+    ChunkKind kind;
     std::int32_t length;
   };
   std::vector<Piece> pieces;
   std::int64_t total = 0;
   const auto walk = [&](const auto& take) {
+    ChunkWalk chunks(image, size);
     PngChunk chunk;
-    for (std::int32_t offset = kPngSignatureSize; offset < size; offset = chunk.next) {
-      const ChunkFraming framing = ReadChunkAt(image, size, offset, &chunk);
-      if (framing != ChunkFraming::kComplete && framing != ChunkFraming::kCutShort) break;
-      if (IsChunkType(chunk, "IHDR")) {
-        if (chunk.available >= kIhdrDataSize) take('I', chunk.data, kIhdrDataSize);
-      } else if (IsChunkType(chunk, "tEXt")) {
-        take('t', chunk.data, chunk.available);
-      } else if (IsChunkType(chunk, "zTXt")) {
-        take('z', chunk.data, chunk.available);
+    while (chunks.Next(&chunk)) {
+      const ChunkKind kind = KindOf(chunk);
+      if (kind == ChunkKind::kHeader) {
+        if (chunk.available >= kImageHeaderSize) take(kind, chunk.data, kImageHeaderSize);
+      } else if (kind == ChunkKind::kText || kind == ChunkKind::kCompressedText) {
+        take(kind, chunk.data, chunk.available);
       }
-      if (framing != ChunkFraming::kComplete) break;
     }
   };
-  walk([&](char, std::int32_t, std::int32_t length) { total += length; });
+  walk([&](ChunkKind, std::int32_t, std::int32_t length) { total += length; });
   auto kept = std::make_unique<TBitMemoryStream>();
-  kept->Reserve(static_cast<std::int32_t>(std::min<std::int64_t>(total, 0x7FFFFFFF)));
-  walk([&](char kind, std::int32_t data, std::int32_t length) {
+  kept->Reserve(static_cast<std::int32_t>(std::min<std::int64_t>(total, kMaxStreamSize)));
+  walk([&](ChunkKind kind, std::int32_t data, std::int32_t length) {
     kept->WriteBuffer(image + data, length);
     pieces.push_back({kind, length});
   });
@@ -78,9 +74,9 @@ void ReadComment(const std::uint8_t* image, std::int32_t size, void** comment_ou
   std::int32_t at = 0;
   for (const Piece& piece : pieces) {
     kept->Seek(at, kFromBeginning);
-    if (piece.kind == 'I') {
+    if (piece.kind == ChunkKind::kHeader) {
       RenderImageSummary(*kept, size, *summary);
-    } else if (piece.kind == 't') {
+    } else if (piece.kind == ChunkKind::kText) {
       RenderTextChunk(*kept, *comment, piece.length);
     } else {
       RenderCompressedTextChunk(*kept, *comment, piece.length);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <memory>
 
 #include "platform/large_pages.h"
@@ -38,8 +37,6 @@ void Unpoison([[maybe_unused]] const std::uint8_t* bytes, [[maybe_unused]] std::
   ASAN_UNPOISON_MEMORY_REGION(bytes, size);
 #endif
 }
-
-constexpr std::int64_t kMaxContent = std::numeric_limits<std::int32_t>::max();
 
 // a + b as 32-bit two's complement arithmetic gives it, without the undefined
 // behaviour of a signed overflow.
@@ -84,7 +81,8 @@ std::uint8_t* TBitMemoryStream::Realloc(std::int32_t capacity) {
   // just what it needs); fall back to the exact size when memory is short,
   // as in a 32-bit process with 2 GiB of address space.
   const std::size_t generous = static_cast<std::size_t>(std::min<std::int64_t>(
-      kMaxContent, std::max<std::int64_t>(capacity, static_cast<std::int64_t>(reserved_) * 3 / 2)));
+      std::int64_t{kMaxStreamSize},
+      std::max<std::int64_t>(capacity, static_cast<std::int64_t>(reserved_) * 3 / 2)));
   for (const std::size_t size : {generous, wanted}) {
     void* block = memory_ != nullptr ? ReallocateBytes(memory_, size) : AllocateBytes(size);
     if (block != nullptr) {
@@ -112,7 +110,7 @@ std::int32_t TBitMemoryStream::Read(void* buffer, std::int32_t count) {
 std::int32_t TBitMemoryStream::Write(const void* buffer, std::int32_t count) {
   if (position_ < 0 || count <= 0 || buffer == nullptr) return 0;
   const std::int64_t end = std::int64_t{position_} + count;
-  if (end > kMaxContent) return 0;  // the 32-bit sum would wrap negative
+  if (end > std::int64_t{kMaxStreamSize}) return 0;  // the 32-bit sum would wrap negative
   const auto* source = static_cast<const std::uint8_t*>(buffer);
   if (end > size_) {
     if (end > capacity_) {
@@ -209,7 +207,7 @@ std::int32_t TBitMemoryStream::CopyFrom(TBitMemoryStream& source, std::int32_t c
       AllocateBytes(static_cast<std::size_t>(block_size)));
   if (!block) throw EMemoryError();
   const std::int64_t end = std::int64_t{position_} + count;
-  if (position_ >= 0 && end <= kMaxContent && end > capacity_) {
+  if (position_ >= 0 && end <= std::int64_t{kMaxStreamSize} && end > capacity_) {
     SetCapacity(static_cast<std::int32_t>(end));
   }
   if (whole) source.Seek(0, kFromBeginning);

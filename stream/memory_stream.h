@@ -18,6 +18,10 @@
 
 namespace pngc {
 
+// The most bytes a stream holds: sizes are signed 32-bit, as in the host
+// interface, which therefore counts no more either.
+constexpr std::int32_t kMaxStreamSize = 0x7FFFFFFF;
+
 // Seek origins.
 enum SeekOrigin : std::uint16_t {
   kFromBeginning = 0,  // the position becomes the offset

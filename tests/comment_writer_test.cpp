@@ -12,6 +12,7 @@
 #include "tests/support/files.h"
 #include "tests/support/gtest_bytes.h"
 #include "tests/support/png_builder.h"
+#include "png/comment_text.h"
 #include "writer/comment_parser.h"
 #include "writer/text_chunk_emission.h"
 

@@ -1,5 +1,5 @@
 // The image summary and the comment text sections, rendered from chunk data.
-#include "reader/text_rendering.h"
+#include "png/text_rendering.h"
 
 #include <gtest/gtest.h>
 

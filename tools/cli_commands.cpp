@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <new>
 
-#include "tools/comment_sections.h"
+#include "png/comment_text.h"
 #include "tools/host_os.h"
-#include "tools/international_text.h"
+#include "png/international_text.h"
 #include "tools/json_text.h"
 #include "tools/version_info.h"
 
@@ -92,7 +92,7 @@ bool ReadComment(const CliPlugin& plugin, const std::string& path, const hostos:
 // Says, once per file, that its iTXt chunks are there: the plug-in keeps
 // them as they are and does not show them.
 void NoteInternationalTexts(const std::string& path, const hostos::FileImage& image) {
-  const std::size_t count = ReadInternationalTexts(image.data(), image.size()).size();
+  const std::size_t count = pngc::ReadInternationalTexts(image.data(), static_cast<std::int32_t>(image.size())).size();
   if (count == 0) return;
   std::fprintf(stderr, "%s: %zu iTXt chunk%s (international text) kept unchanged, not shown\n",
                NameOf(path).c_str(), count, count == 1 ? "" : "s");
@@ -237,7 +237,7 @@ bool JsonRecord(const std::string& path, const hostos::FileImage& image, const s
   }
   const std::string charset = options.charset.empty() ? kPngCharset : options.charset;
   std::string texts;
-  for (const CommentSection& section : SplitSections(comment)) {
+  for (const pngc::CommentSection& section : pngc::SplitSections(comment, pngc::kSingleByte)) {
     bool wanted = options.keywords.empty();
     for (const std::string& keyword : options.keywords)
       wanted = wanted || keyword == section.keyword;
@@ -253,7 +253,7 @@ bool JsonRecord(const std::string& path, const hostos::FileImage& image, const s
   }
   out += ",\n    \"Texts\": [" + texts + (texts.empty() ? "]" : "\n    ]");
   std::string international;
-  for (const InternationalText& text : ReadInternationalTexts(image.data(), image.size())) {
+  for (const pngc::InternationalText& text : pngc::ReadInternationalTexts(image.data(), static_cast<std::int32_t>(image.size()))) {
     international += std::string(international.empty() ? "" : ",") +
                      "\n      {\"keyword\": " + JsonString(text.keyword) +
                      ", \"language\": " + JsonString(text.language) +
@@ -361,7 +361,7 @@ int RunGet(const CliPlugin& plugin, const CliOptions& options) {
       out.clear();
       for (const std::string& keyword : options.keywords) {
         bool found = false;
-        for (const CommentSection& section : SplitSections(comment)) {
+        for (const pngc::CommentSection& section : pngc::SplitSections(comment, pngc::kSingleByte)) {
           if (section.keyword != keyword) continue;
           out += section.text + "\n";
           found = true;
@@ -401,7 +401,7 @@ namespace {
 // comment text cannot carry.
 bool EditSections(const std::string& name, const std::string& comment, const CliOptions& options,
                   const std::string& stdin_text, std::string* edited) {
-  std::vector<CommentSection> sections = SplitSections(comment);
+  std::vector<pngc::CommentSection> sections = pngc::SplitSections(comment, pngc::kSingleByte);
   for (const KeywordValue& value : options.values) {
     std::string keyword = value.keyword, text = value.from_stdin ? stdin_text : value.text;
     if (!options.charset.empty() &&
@@ -409,7 +409,7 @@ bool EditSections(const std::string& name, const std::string& comment, const Cli
          !Convert("-k " + value.keyword, "", options.charset, std::string(text), &text))) {
       return false;
     }
-    if (const std::string why = WhyNotCarried(keyword, text); !why.empty()) {
+    if (const std::string why = pngc::WhyNotCarried(keyword, text, pngc::kSingleByte); !why.empty()) {
       Report(name, "-k " + value.keyword + ": " + why + "; nothing written");
       return false;
     }
@@ -418,7 +418,7 @@ bool EditSections(const std::string& name, const std::string& comment, const Cli
       if (it->keyword != keyword) {
         ++it;
       } else if (!placed) {
-        it->shown = ShowSection(options.compressed || it->compressed, keyword, text);
+        it->shown = pngc::ShowSection(options.compressed || it->compressed, keyword, text);
         placed = true;
         ++it;
       } else {
@@ -427,16 +427,16 @@ bool EditSections(const std::string& name, const std::string& comment, const Cli
     }
     if (!placed)
       sections.push_back(
-          {options.compressed, keyword, text, ShowSection(options.compressed, keyword, text)});
+          {options.compressed, keyword, text, pngc::ShowSection(options.compressed, keyword, text)});
   }
   for (const std::string& keyword : options.deletions) {
     sections.erase(
         std::remove_if(sections.begin(), sections.end(),
-                       [&](const CommentSection& section) { return section.keyword == keyword; }),
+                       [&](const pngc::CommentSection& section) { return section.keyword == keyword; }),
         sections.end());
   }
   edited->clear();
-  for (const CommentSection& section : sections) *edited += section.shown;
+  for (const pngc::CommentSection& section : sections) *edited += section.shown;
   return true;
 }
 
@@ -470,7 +470,7 @@ bool ReadCommentText(const CliOptions& options, const std::string& text_file, st
   }
   if (!options.charset.empty() && !Convert(name, "", options.charset, std::string(*text), text))
     return false;
-  *text = NormaliseLineEnds(*text);
+  *text = pngc::NormaliseLineEnds(*text, pngc::kShiftJis);
   return !TooLargeText(name, *text);
 }
 
@@ -570,7 +570,7 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
   }
   // An editor that only changed the line ends has not changed the comment;
   // rewriting would still rebuild the chunks of any section it touched.
-  edited = NormaliseLineEnds(edited);
+  edited = pngc::NormaliseLineEnds(edited, pngc::kShiftJis);
   if (edited == comment) {
     std::printf("%s: unchanged\n", file.c_str());
     return Finish(kExitOk);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,9 +15,6 @@
 
 namespace pngc {
 namespace {
-
-// The most a stream, and so a new file, can hold.
-constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::int32_t>::max();
 
 // Where the new file's bytes come from, in order: runs of the host's image
 // kept as they are, and after each IHDR the new text chunks.
@@ -58,26 +54,21 @@ Layout Plan(const std::uint8_t* image, std::int32_t size, OldTextChunks* old) {
     return layout;
   }
   layout.Keep(0, kPngSignatureSize);  // copied, not tested
+  ChunkWalk walk(image, size);
   PngChunk chunk;
-  std::int32_t offset = kPngSignatureSize;
-  while (offset < size) {
-    const ChunkFraming framing = ReadChunkAt(image, size, offset, &chunk);
-    const bool text = framing != ChunkFraming::kHeaderCutShort &&
-                      framing != ChunkFraming::kLengthTooLarge &&
-                      (IsChunkType(chunk, "tEXt") || IsChunkType(chunk, "zTXt"));
-    if (framing != ChunkFraming::kComplete) {
-      if (text && old != nullptr) old->Add(image + offset, size - offset, true);
-      layout.Keep(offset, size - offset);
-      break;
-    }
-    if (!text) {
-      layout.Keep(offset, chunk.next - offset);  // length, type, data and CRC
-      if (IsChunkType(chunk, "IHDR")) layout.NewTextChunks();
+  while (walk.Next(&chunk)) {
+    const ChunkKind kind = KindOf(chunk);
+    const bool text = kind == ChunkKind::kText || kind == ChunkKind::kCompressedText;
+    if (!chunk.complete) {
+      if (text && old != nullptr) old->Add(image + chunk.start, size - chunk.start, true);
+    } else if (!text) {
+      layout.Keep(chunk.start, chunk.next - chunk.start);  // length, type, data and CRC
+      if (kind == ChunkKind::kHeader) layout.NewTextChunks();
     } else if (old != nullptr) {
-      old->Add(image + offset, chunk.next - offset, false);
+      old->Add(image + chunk.start, chunk.next - chunk.start, false);
     }
-    offset = chunk.next;
   }
+  layout.Keep(walk.tail(), size - walk.tail());
   return layout;
 }
 
@@ -103,7 +94,7 @@ std::vector<os::ByteRange> Ranges(const Layout& layout, const std::uint8_t* imag
             ? os::ByteRange{image + piece.offset, static_cast<std::size_t>(piece.size)}
             : os::ByteRange{chunks.GetMemory(), static_cast<std::size_t>(chunks.GetSize())};
     total += static_cast<std::int64_t>(range.size);
-    if (total > kMaxFileSize) throw EMemoryError();
+    if (total > kMaxStreamSize) throw EMemoryError();
     if (range.size > 0) ranges.push_back(range);
   }
   return ranges;

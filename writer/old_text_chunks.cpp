@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "png/chunk.h"
-#include "reader/text_rendering.h"
+#include "png/text_rendering.h"
 #include "stream/memory_error.h"
-#include "writer/comment_parser.h"
+#include "png/comment_text.h"
 
 namespace pngc {
 namespace {
@@ -100,7 +100,8 @@ void OldTextChunks::Add(const std::uint8_t* chunk, std::int32_t size, bool in_ta
   Entry entry;
   entry.chunk = chunks_->GetSize();
   entry.chunk_size = size;
-  entry.compressed = size >= kChunkHeaderSize && std::memcmp(chunk + 4, "zTXt", 4) == 0;
+  entry.compressed = size >= kChunkHeaderSize &&
+                     std::memcmp(chunk + 4, TypeOf(ChunkKind::kCompressedText), 4) == 0;
   entry.in_tail = in_tail;
   chunks_->Seek(0, kFromEnd);
   chunks_->WriteBuffer(chunk, size);
@@ -254,7 +255,7 @@ std::int32_t OldTextChunks::TakeAt(const std::uint8_t* text, std::int32_t size, 
       break;
     }
     if (line > 0 && position > at) {
-      if (IsHeaderLine(text + position, line)) {
+      if (IsHeaderLine(text + position, line, kSingleByte)) {
         for (const std::int64_t end : pending) try_end(end);
       }
       pending.clear();

@@ -34,7 +34,9 @@ void CompressSection(TBitMemoryStream& section, const std::string& keyword) {
 
 void WriteTextChunk(TBitMemoryStream& output, TBitMemoryStream& section, const char* chunk_type,
                     const std::string& keyword) {
-  if (std::strncmp(chunk_type, "zTXt", 4) == 0) CompressSection(section, keyword);
+  if (std::strncmp(chunk_type, TypeOf(ChunkKind::kCompressedText), 4) == 0) {
+    CompressSection(section, keyword);
+  }
   AppendChunk(output, chunk_type, section.GetMemory(), section.GetSize());
   section.Clear();
 }

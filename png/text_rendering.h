@@ -1,26 +1,17 @@
-// The comment text: one section per tEXt or zTXt chunk, in file order.
-//   tEXt: "[" keyword "]" CR LF, then the text and CR LF when any byte
-//         follows the keyword's NUL (even if all of them are NULs);
-//   zTXt: "<" keyword ">" CR LF, then the inflated text and CR LF when any
-//         byte follows the method byte (even if nothing inflates).
-// Keyword bytes are copied as they are up to the NUL that ends the keyword.
-// In the text, LF becomes CR LF and NUL is dropped. A Shift_JIS lead byte
-// takes the byte after it along unexamined (so an LF there stays bare),
-// except a NUL, which a double-byte character never holds: that still ends
-// the keyword or is still dropped.
-#ifndef PNGCOMMENT_READER_TEXT_RENDERING_H
-#define PNGCOMMENT_READER_TEXT_RENDERING_H
+// Rendering a tEXt or zTXt chunk as its section of the comment text
+// (png/comment_text.h), as the plug-in shows it: with the Shift_JIS rule, a
+// lead byte taking the byte after it along unexamined (so an LF there stays
+// bare), except a NUL, which a double-byte character never holds: that
+// still ends the keyword or is still dropped.
+#ifndef PNGCOMMENT_PNG_TEXT_RENDERING_H
+#define PNGCOMMENT_PNG_TEXT_RENDERING_H
 
 #include <cstdint>
 
+#include "png/comment_text.h"
 #include "stream/memory_stream.h"
 
 namespace pngc {
-
-// True for the Shift_JIS lead bytes 0x81-0x9F and 0xE0-0xFC.
-constexpr bool IsLeadByte(std::uint8_t byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 // Each takes `input` positioned at a chunk's first data byte and `length`,
 // the number of its data bytes to render (the walk passes only bytes that

@@ -1,4 +1,4 @@
-#include "reader/text_rendering.h"
+#include "png/text_rendering.h"
 
 #include <algorithm>
 #include <array>
@@ -20,10 +20,9 @@ const std::uint8_t* DataAt(const TBitMemoryStream& input, std::int32_t* length) 
   return *length > 0 ? input.GetMemory() + start : nullptr;
 }
 
-// Length of the character at data[i]: 2 for a lead byte with a second byte
-// (never a NUL), else 1.
+// The plug-in renders text with the Shift_JIS rule.
 std::int32_t CharacterLength(const std::uint8_t* data, std::int32_t i, std::int32_t length) {
-  return IsLeadByte(data[i]) && i + 1 < length && data[i + 1] != 0 ? 2 : 1;
+  return pngc::CharacterLength(data, i, length, kShiftJis);
 }
 
 // The bytes the text cannot be copied over as they are: LF (becomes CR LF),
