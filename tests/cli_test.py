@@ -21,6 +21,7 @@ if WINE and subprocess.run(PROGRAM[:2] + ['--check']).returncode == 77:
 DESCRIPTION = re.search(r'#define PNGC_DESCRIPTION "(.*)"',
                         open(os.path.join(HERE, '..', 'plugin', 'version.h')).read()).group(1)
 NL = '\r\n' if WINE else '\n'  # the platform's line end for summaries and result lines
+TERMINAL = 'cp1252' if WINE else 'utf-8'  # the terminal's set: Wine's code page, or C.UTF-8
 
 
 def big_png(megabytes, texts=()):
@@ -175,7 +176,7 @@ def test_errors():
         (['set', 'e.png', 'e.png'], 'e.png: is a PNG file, not a comment text; nothing written', 1),
         (['set', 'e.png', '-k', 'Bad=a\n[x]'], 'e.png: -k Bad: the line "[x]" would start a section of its own; nothing written', 1),
         (['set', 'e.png', '-k', 'Bad=a\n'], 'e.png: -k Bad: a line feed at the start or end of the text would be lost; nothing written', 1),
-        (['get', '-k', 'Missing', 'e.png'], 'e.png: no section Missing', 1),
+        (['get', '-k', 'Missing', 'e.png'], 'e.png: no text chunk with the keyword Missing', 1),
         (['get', '--charset', 'no-such-set', 'e.png'], "pngcomment: unknown character set 'no-such-set'", 1),
         (['set', 'e.png', '-o'], 'pngcomment: set: -o needs a file name', 2),
         (['clear', '-x', 'e.png'], "pngcomment: clear: unknown option '-x'", 2),
@@ -323,6 +324,97 @@ def test_charsets_times_and_itxt():
     rc, out, err = run('get', '--json', 'i.png')
     check('iTXt in --json', json.loads(out)[0].get('InternationalTexts') == [
         {'keyword': 'Title', 'language': 'fr', 'translatedKeyword': 'Titre', 'text': 'Caf\xe9', 'readOnly': True}], out)
+
+
+def text_chunks_of(data):
+    """(type, keyword, text) of each tEXt chunk, and of each zTXt inflated."""
+    out = []
+    for kind, body, _ in pngbytes.chunks(data):
+        if kind in (b'tEXt', b'zTXt'):
+            keyword, _, rest = body.partition(b'\0')
+            out.append((kind, keyword, rest if kind == b'tEXt' else __import__('zlib').decompress(rest[1:])))
+    return out
+
+
+def test_text_by_its_character_set():
+    """The lead-byte rule only for text in a double-byte set; the host works
+    on chunks, not on the rendered text."""
+    utf8 = {'LC_ALL': 'C.UTF-8'}
+    # Sections are never merged: an LF after a byte that would be a Shift_JIS
+    # lead byte is a line end in Latin-1 and UTF-8 text.
+    cases = [
+        ('latin1, converted', ['--charset', 'latin1'], '[Title]\nCafé\n[Author]\nRenée\n'.encode(TERMINAL),
+         [(b'tEXt', b'Title', b'Caf\xe9'), (b'tEXt', b'Author', b'Ren\xe9e')]),
+        ('latin1, raw', [], b'[Title]\nCaf\xe9\n[Author]\nRen\xe9e\n',
+         [(b'tEXt', b'Title', b'Caf\xe9'), (b'tEXt', b'Author', b'Ren\xe9e')]),
+        ('UTF-8 ending in 0x91', [], '[Title]\nő\n[Author]\nā\n'.encode(),
+         [(b'tEXt', b'Title', 'ő'.encode()), (b'tEXt', b'Author', 'ā'.encode())]),
+    ]
+    for label, argv, text, chunks in cases:
+        write('m.png', png())
+        rc, out, err = run('set', 'm.png', *argv, stdin=text, env=utf8)
+        check('no merged sections: ' + label, rc == 0 and text_chunks_of(read('m.png')) == chunks,
+              (rc, err, text_chunks_of(read('m.png'))))
+    if WINE:
+        return  # Japanese terminals under Wine: test_saving_under_wine
+    # A Japanese line that ends in "]" as a second byte (転: 0x93 0x5D).
+    memo_key, memo = 'メモ'.encode('shift_jis'), '[重要] 会議室を移転\n詳細は後日'.encode('shift_jis')
+    sjis = ['--charset', 'shift_jis']
+    write('j.png', png(texts=[(b'tEXt', memo_key, memo), (b'tEXt', b'Other', b'o')]))
+    rc, out, err = run('get', '-k', 'メモ', *sjis, 'j.png', env=utf8)
+    check('Japanese: get -k', (rc, out) == (0, '[重要] 会議室を移転\n詳細は後日\n'.encode()), (rc, out, err))
+    rc, out, err = run('get', '--json', *sjis, 'j.png', env=utf8)
+    check('Japanese: --json', rc == 0 and json.loads(out)[0]['Texts'][0]['text'] == '[重要] 会議室を移転\n詳細は後日',
+          (rc, out, err))
+    rc, out, err = run('set', 'j.png', *sjis, '-k', 'Other=p', env=utf8)
+    check('Japanese: set -k keeps the other chunk whole', rc == 0 and text_chunks_of(read('j.png')) == [
+        (b'tEXt', memo_key, memo), (b'tEXt', b'Other', b'p')], (rc, err, text_chunks_of(read('j.png'))))
+    rc, out, err = run('set', 'j.png', *sjis, '--delete', 'メモ', env=utf8)
+    check('Japanese: --delete', rc == 0 and text_chunks_of(read('j.png')) == [(b'tEXt', b'Other', b'p')],
+          (rc, err, text_chunks_of(read('j.png'))))
+    # A round trip through a set that maps two codes to one character
+    # (code page 932: ED40 and FA5C are both U+7E8A) keeps the bytes.
+    write('r.png', png(texts=[(b'tEXt', b'K', b'\xed\x40'), (b'zTXt', b'Z', b'\xfa\x5c')]))
+    before = read('r.png')
+    rc, shown, err = run('get', '--charset', 'cp932', 'r.png', env=utf8)
+    rc2, out, err2 = run('set', 'r.png', '-', '--charset', 'cp932', stdin=shown, env=utf8)
+    check('--charset round trip keeps unedited chunks', (rc, rc2) == (0, 0) and
+          text_chunks_of(read('r.png')) == text_chunks_of(before) and
+          [raw for kind, _, raw in pngbytes.chunks(read('r.png')) if kind in (b'tEXt', b'zTXt')] ==
+          [raw for kind, _, raw in pngbytes.chunks(before) if kind in (b'tEXt', b'zTXt')], (err, err2))
+
+
+def test_every_failure_names_its_cause():
+    write('ok.png', png(texts=[(b'tEXt', b'A', b'a')]))
+    write('notes.txt', b'hello\n')
+    write('cut.png', png(texts=[(b'tEXt', b'A', b'a')])[:-6])
+    write('noihdr.png', SIGNATURE + pngbytes.text(b'A', b'a') + IEND)
+    # The same outcome, with and without --json: the cause, and exit 1.
+    for argv, cause in ((['get', '-k', 'Nope', 'ok.png'], 'no text chunk with the keyword Nope'),
+                        (['get', 'notes.txt'], 'not a PNG file')):
+        rc, out, err = run(*argv)
+        rcj, outj, errj = run(argv[0], '--json', *argv[1:])
+        record = json.loads(outj)[0]
+        check('%s: cause and status alike' % argv, rc == rcj == 1 and cause in err and
+              record.get('Error') == cause, (rc, err, rcj, outj))
+    # get -k converts the keyword as set does.
+    write('l.png', png(texts=[(b'tEXt', b'Caf\xe9', b'cr\xe8me')]))
+    rc, out, err = run('get', '--charset', 'latin1', '-k', 'Café', 'l.png', env={'LC_ALL': 'C.UTF-8'})
+    check('get -k converts the keyword', (rc, out) == (0, ('crème' + NL).encode(TERMINAL)), (rc, out, err))
+    # --delete of a missing keyword writes nothing.
+    before = read('ok.png')
+    rc, out, err = run('set', 'ok.png', '--delete', 'NoSuch')
+    check('--delete of a missing keyword', rc == 1 and 'no text chunk with that keyword; nothing written' in err
+          and read('ok.png') == before, (rc, err))
+    # A file cut short is read with a warning; one without IHDR keeps its text.
+    rc, out, err = run('get', 'cut.png')
+    check('a file cut short', rc == 0 and 'warning: cut short' in err, (rc, err))
+    rc, out, err = run('get', '--json', 'cut.png')
+    check('a file cut short, in JSON', rc == 0 and 'cut short' in json.loads(out)[0].get('Warning', ''), out)
+    before = read('noihdr.png')
+    rc, out, err = run('set', 'noihdr.png', '-k', 'A=b')
+    check('set refuses a file without IHDR', rc == 1 and 'no IHDR chunk' in err and read('noihdr.png') == before,
+          (rc, err))
 
 
 def test_peers_read_keyword_edits():
@@ -663,7 +755,8 @@ with tempfile.TemporaryDirectory() as folder:
     os.chdir(folder)
     for test in (test_help_and_version, test_info_and_get, test_set, test_clear, test_errors, test_edit,
                  test_saving, test_keywords, test_streams_and_json, test_reading_as_chunks_lie,
-                 test_charsets_times_and_itxt,
+                 test_charsets_times_and_itxt, test_text_by_its_character_set,
+                 test_every_failure_names_its_cause,
                  test_peers_read_keyword_edits):
         count = len(failures)
         test()

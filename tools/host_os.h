@@ -124,6 +124,11 @@ std::string RunEditor(const std::string& editor, const std::string& path);
 bool ConvertText(const std::string& from, const std::string& to, const std::string& in,
                  std::string* out, std::size_t* bad);
 bool UnknownCharset(const std::string& name);
+// The terminal's character set, as ConvertText names it ("UTF-8", "932").
+std::string TerminalCharset();
+// Text in the system's own set (file names: the locale's; on Windows the
+// ANSI code page) as UTF-8, for JSON; bytes that do not convert are kept.
+std::string SystemTextToUtf8(const std::string& text);
 
 // A file's modification time, to put back after a save (-P).
 struct FileTime {
@@ -158,7 +163,6 @@ std::string DefaultEditor();
 void* AllocatePages(std::size_t size);
 void FreePages(void* pages, std::size_t size);
 bool ReadAt(std::FILE* in, std::uint64_t offset, void* buffer, std::size_t size);
-
 
 }  // namespace hostos
 

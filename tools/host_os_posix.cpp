@@ -233,6 +233,14 @@ std::string CharsetName(const std::string& name) {
 
 }  // namespace
 
+std::string TerminalCharset() { return nl_langinfo(CODESET); }
+
+std::string SystemTextToUtf8(const std::string& text) {
+  std::string utf8;
+  std::size_t bad = 0;
+  return ConvertText("", "UTF-8", text, &utf8, &bad) ? utf8 : text;
+}
+
 bool UnknownCharset(const std::string& name) {
   const iconv_t cd = iconv_open("UTF-8", CharsetName(name).c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return true;

@@ -224,6 +224,14 @@ UINT CodePage(const std::string& name) {
 
 bool UnknownCharset(const std::string& name) { return CodePage(name) == 0; }
 
+std::string TerminalCharset() { return std::to_string(CodePage("")); }
+
+std::string SystemTextToUtf8(const std::string& text) {
+  std::string utf8;
+  std::size_t bad = 0;
+  return ConvertText(std::to_string(GetACP()), "UTF-8", text, &utf8, &bad) ? utf8 : text;
+}
+
 bool ConvertText(const std::string& from, const std::string& to, const std::string& in,
                  std::string* out, std::size_t* bad) {
   out->clear();
