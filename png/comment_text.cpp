@@ -1,5 +1,6 @@
 #include "png/comment_text.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace pngc {
@@ -50,51 +51,88 @@ std::string HeaderKeyword(const std::uint8_t* line, std::int32_t length) {
                     : kDefaultKeyword;
 }
 
-std::vector<CommentSection> SplitSections(const std::string& comment, TextRules rules) {
-  std::vector<CommentSection> sections;
-  std::string leading;  // bytes before any section: they go with the first
+void SectionReader::PassEmptyLines() {
+  std::int32_t length = 0;
+  while (at_ < size_) {
+    const std::int32_t end = TakeLine(text_ + at_, size_ - at_, &length);
+    if (end != 0 && length > 0) return;
+    at_ = end == 0 ? at_ + 1 : std::min(at_ + end, size_);  // a lone zero byte steps alone
+  }
+}
+
+bool SectionReader::AtHeader() const {
+  std::int32_t length = 0;
+  return at_ < size_ && TakeLine(text_ + at_, size_ - at_, &length) != 0 &&
+         IsHeaderLine(text_ + at_, length, rules_);
+}
+
+void SectionReader::Skip(std::int32_t count) {
+  at_ = std::min(at_ + count, size_);
+  PassEmptyLines();
+}
+
+bool SectionReader::Next(bool* compressed, std::string* keyword, TextSink& text) {
+  if (at_ >= size_) return false;
+  // The section's first line: its header, or a body line.
+  std::int32_t length = 0;
+  TakeLine(text_ + at_, size_ - at_, &length);
+  const std::uint8_t* line = text_ + at_;
+  *compressed = false;
+  *keyword = kDefaultKeyword;
+  if (IsHeaderLine(line, length, rules_)) {
+    *compressed = IsCompressedHeader(line);
+    *keyword = HeaderKeyword(line, length);
+    at_ = std::min(at_ + length + 2, size_);
+  }
+  // Its body lines, up to the next header line or the end.
   TextJoiner joiner;
-  const auto size = static_cast<std::int32_t>(comment.size());
-  for (std::int32_t at = 0; at < size;) {
-    std::int32_t length = 0;
-    const std::int32_t end = TakeLine(Bytes(comment) + at, size - at, &length);
-    // A zero byte where a line would start is stepped over alone.
-    const std::int32_t next = end == 0 ? at + 1 : std::min(at + length + end, size);
-    const std::string bytes = comment.substr(at, next - at);
-    const std::uint8_t* line = Bytes(comment) + at;
-    at = next;
-    const bool header = end != 0 && IsHeaderLine(line, length, rules);
-    if (sections.empty() && !header && (end == 0 || length == 0)) {
-      leading += bytes;
-      continue;
-    }
-    if (header || sections.empty()) {
-      CommentSection section;
-      section.compressed = header && IsCompressedHeader(line);
-      section.keyword = header ? HeaderKeyword(line, length) : kDefaultKeyword;
-      section.shown = std::move(leading);
-      leading.clear();
-      sections.push_back(std::move(section));
-      joiner = TextJoiner();
-      if (header) {
-        sections.back().shown += bytes;
-        continue;
-      }
-    }
-    CommentSection& section = sections.back();
-    section.shown += bytes;
-    if (end == 0) continue;
-    if (length == 0) {
+  while (at_ < size_) {
+    const std::int32_t end = TakeLine(text_ + at_, size_ - at_, &length);
+    line = text_ + at_;
+    if (end == 0) {
+      ++at_;
+    } else if (length == 0) {
       joiner.AddEmptyLine();
+      at_ = std::min(at_ + end, size_);
+    } else if (IsHeaderLine(line, length, rules_)) {
+      break;
     } else {
-      section.text.append(static_cast<std::size_t>(joiner.LineFeedsBefore()), '\n');
-      section.text.append(reinterpret_cast<const char*>(line), static_cast<std::size_t>(length));
+      for (std::int32_t feeds = joiner.LineFeedsBefore(); feeds > 0; --feeds) {
+        text.Append(reinterpret_cast<const std::uint8_t*>("\n"), 1);
+      }
+      text.Append(line, length);
+      at_ = std::min(at_ + length + end, size_);
     }
   }
-  if (!leading.empty()) {
-    if (sections.empty()) sections.push_back({false, kDefaultKeyword, "", ""});
-    sections.back().shown += leading;
+  return true;
+}
+
+std::vector<CommentSection> SplitSections(const std::string& comment, TextRules rules) {
+  struct StringSink : TextSink {
+    std::string* text = nullptr;
+    void Append(const std::uint8_t* bytes, std::int32_t count) override {
+      text->append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(count));
+    }
+  } sink;
+  std::vector<CommentSection> sections;
+  SectionReader reader(Bytes(comment), static_cast<std::int32_t>(comment.size()), rules);
+  std::int32_t start = 0;
+  CommentSection section;
+  sink.text = &section.text;
+  while (reader.Next(&section.compressed, &section.keyword, sink)) {
+    // A section's bytes run to the next one's header line; the first's
+    // start at the text's first byte.
+    section.shown = comment.substr(static_cast<std::size_t>(start),
+                                   static_cast<std::size_t>(reader.position() - start));
+    start = reader.position();
+    sections.push_back(std::move(section));
+    section = CommentSection();
+    sink.text = &section.text;
   }
+  // What follows the last section's text (empty lines), or a text of no
+  // section at all, which the writer makes one empty "Comment" chunk.
+  if (sections.empty()) sections.push_back({false, kDefaultKeyword, "", ""});
+  sections.back().shown += comment.substr(static_cast<std::size_t>(start));
   return sections;
 }
 

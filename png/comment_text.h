@@ -91,6 +91,44 @@ class TextJoiner {
   std::int32_t empty_lines_ = 0;
 };
 
+// Where a section's text goes as it is read.
+class TextSink {
+ public:
+  virtual ~TextSink() = default;
+  virtual void Append(const std::uint8_t* bytes, std::int32_t count) = 0;
+};
+
+// A comment text read section by section, as the writer reads it.
+class SectionReader {
+ public:
+  SectionReader(const std::uint8_t* text, std::int32_t size, TextRules rules)
+      : text_(text), size_(size), rules_(rules) {
+    PassEmptyLines();
+  }
+  // Where the next section's first line stands (its header, or for the
+  // first section a body line), past the empty lines before it; the size
+  // at the end.
+  std::int32_t position() const { return at_; }
+  // True when a header line stands at the position.
+  bool AtHeader() const;
+  // Passes over `count` bytes from the position (what a caller took whole)
+  // and the empty lines after them.
+  void Skip(std::int32_t count);
+  // The section at the position: its kind and keyword (a "Comment" tEXt for
+  // body lines before any header), its text appended to `text`. False at
+  // the end of the text (empty lines and zero bytes alone make no section).
+  bool Next(bool* compressed, std::string* keyword, TextSink& text);
+
+ private:
+  // Passes over empty lines, and zero bytes where a line would start.
+  void PassEmptyLines();
+
+  const std::uint8_t* text_;
+  std::int32_t size_;
+  TextRules rules_;
+  std::int32_t at_ = 0;
+};
+
 // One section of a comment text as the writer reads it.
 struct CommentSection {
   bool compressed = false;  // zTXt, else tEXt

@@ -48,8 +48,8 @@ std::vector<InternationalText> ReadInternationalTexts(const std::uint8_t* png, s
     if (text.readable) {
       text.compressed = data[at] != 0;
       at += 2;
-      text.readable = TakeField(data, &at, &text.language) &&
-                      TakeField(data, &at, &text.translated_keyword);
+      text.readable =
+          TakeField(data, &at, &text.language) && TakeField(data, &at, &text.translated_keyword);
     }
     if (text.readable && text.compressed) {
       text.readable = Inflate(data.substr(at), &text.text);

@@ -12,7 +12,6 @@
 #include "tests/support/files.h"
 #include "tests/support/gtest_bytes.h"
 #include "tests/support/png_builder.h"
-#include "png/comment_text.h"
 #include "writer/comment_parser.h"
 #include "writer/text_chunk_emission.h"
 
@@ -77,80 +76,6 @@ TEST(TextChunkEmission, CompressedChunksInflateBackToTheText) {
             "\0\0\0\x0fzTXtEmpty\0\0\x78\x9c\x03\0\0\0\0\x01"s);
   // Only exactly "zTXt" is compressed.
   EXPECT_EQ(Emit("K\0t"s, "ztxt", "K").substr(4, 7), "ztxtK\0t"s);
-}
-
-std::vector<TextChunk> Parse(const std::string& text) {
-  TBitMemoryStream output, comment;
-  Append(comment, text + "\0\0"s);
-  pngc::ParseCommentText(output, comment);
-  return Sections(Content(output));
-}
-
-TEST(CommentParsing, SectionsFromLines) {
-  const std::string long_line(70000, 'L');
-  const std::string long_keyword(300, 'K');
-  const struct {
-    const char* name;
-    std::string text;
-    std::vector<TextChunk> sections;
-  } cases[] = {
-      {"tEXt", "[Title]\r\nA\r\nB\r\n", {{"tEXt", "Title", "A\nB"}}},
-      {"zTXt", "<Title>\r\nA\r\nB", {{"zTXt", "Title", "A\nB"}}},
-      {"default section first",
-       "x\r\ny\r\n[T]\r\nz",
-       {{"tEXt", "Comment", "x\ny"}, {"tEXt", "T", "z"}}},
-      {"empty bracket pairs",
-       "[]\r\na\r\n<>\r\nb",
-       {{"tEXt", "Comment", "a"}, {"zTXt", "Comment", "b"}}},
-      {"two headers in a row", "[A]\r\n[B]\r\nb", {{"tEXt", "A", ""}, {"tEXt", "B", "b"}}},
-      {"header alone", "<Z>", {{"zTXt", "Z", ""}}},
-      {"only empty lines", "\r\n\r\n\r\n", {{"tEXt", "Comment", ""}}},
-      {"same keyword twice", "[A]\r\n1\r\n[A]\r\n2", {{"tEXt", "A", "1"}, {"tEXt", "A", "2"}}},
-      // Lone CR and LF are bytes of their line; a CR before CR LF stays.
-      {"lone CR and LF", "[K]\r\na\nb\r\r\nc\r", {{"tEXt", "K", "a\nb\r\nc\r"}}},
-      // A zero byte ends its line and takes the next byte with it; at the
-      // start of a line it is stepped over alone.
-      {"zero bytes", "[K]\r\nab\0Xcd\r\n\0ef"s, {{"tEXt", "K", "ab\ncd\nef"}}},
-      // Header test on bytes: 0x5D as the second byte of a double-byte
-      // character still closes a header.
-      {"no lead-byte rule", "[\x83]\r\nx", {{"tEXt", "\x83", "x"}}},
-      {"not headers", "[a>\r\n x]\r\n[\r\n[b] \r\n", {{"tEXt", "Comment", "[a>\n x]\n[\n[b] "}}},
-      {"keyword kept as it is", "[a [b] <c>]\r\nx", {{"tEXt", "a [b] <c>", "x"}}},
-      {"long line and keyword",
-       "[" + long_keyword + "]\r\n" + long_line + "\r\nend",
-       {{"tEXt", long_keyword, long_line + "\nend"}}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.sections) << c.name;
-}
-
-// Empty lines between two lines of a text are part of it (a paragraph break
-// survives a save); around a section's text they only separate.
-TEST(CommentParsing, EmptyLinesInsideATextSurvive) {
-  const struct {
-    std::string text;
-    std::vector<TextChunk> sections;
-  } cases[] = {
-      {"[K]\r\na\r\n\r\nb\r\n", {{"tEXt", "K", "a\n\nb"}}},
-      {"[K]\r\na\r\n\r\n\r\n\r\nb", {{"tEXt", "K", "a\n\n\n\nb"}}},
-      {"\r\n[K]\r\n\r\na\r\n\r\n\r\n[L]\r\n\r\nb\r\n\r\n",
-       {{"tEXt", "K", "a"}, {"tEXt", "L", "b"}}},
-      {"\r\nx\r\n\r\ny", {{"tEXt", "Comment", "x\n\ny"}}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.sections) << c.text;
-}
-
-TEST(CommentParsing, TakeLineNeverPassesItsCount) {
-  const std::string text = "ab\r\ncd";
-  const struct {
-    std::int32_t count, result, length;
-  } cases[] = {{0, 0, 0}, {1, 2, 1}, {3, 2, 3}, {4, 2, 2}, {6, 2, 2}};
-  for (const auto& c : cases) {
-    std::int32_t length = -1;
-    EXPECT_EQ(pngc::TakeLine(reinterpret_cast<const std::uint8_t*>(text.data()), c.count, &length),
-              c.result)
-        << c.count;
-    EXPECT_EQ(length, c.length) << c.count;
-  }
 }
 
 std::string Rewrite(const std::string& png, const std::string* comment) {

@@ -11,46 +11,27 @@
 namespace pngc {
 namespace {
 
-// The section being built: keyword, chunk type, and in `data` the keyword,
-// a zero byte and the body lines joined by LF.
-class SectionBuilder {
+// A section's chunk data as the reader gives its text: the keyword and its
+// NUL first, then the text.
+class SectionData : public TextSink {
  public:
-  explicit SectionBuilder(TBitMemoryStream& output)
-      : output_(output), data_(std::make_unique<TBitMemoryStream>()) {}
-
-  bool open() const { return open_; }
-
-  void Open(ChunkKind kind, std::string keyword) {
-    Finish();
-    kind_ = kind;
-    keyword_ = std::move(keyword);
-    data_->WriteBuffer(keyword_.data(), static_cast<std::int32_t>(keyword_.size()));
-    data_->WriteBuffer("", 1);
-    open_ = true;
-    joiner_ = TextJoiner();
+  SectionData(TBitMemoryStream& data, const std::string& keyword)
+      : data_(data), keyword_(keyword) {}
+  void Append(const std::uint8_t* bytes, std::int32_t count) override {
+    Start();
+    data_.WriteBuffer(bytes, count);
   }
-
-  void AddBlankLine() { joiner_.AddEmptyLine(); }
-
-  void AddBodyLine(const std::uint8_t* line, std::int32_t length) {
-    if (!open_) Open(ChunkKind::kText, kDefaultKeyword);
-    for (std::int32_t i = joiner_.LineFeedsBefore(); i > 0; --i) data_->WriteBuffer("\n", 1);
-    data_->WriteBuffer(line, length);
-  }
-
-  // Emits the open section, if any, as a chunk.
-  void Finish() {
-    if (open_) WriteTextChunk(output_, *data_, TypeOf(kind_), keyword_);
-    open_ = false;
+  void Start() {
+    if (started_) return;
+    data_.WriteBuffer(keyword_.data(), static_cast<std::int32_t>(keyword_.size()));
+    data_.WriteBuffer("", 1);
+    started_ = true;
   }
 
  private:
-  TBitMemoryStream& output_;
-  std::unique_ptr<TBitMemoryStream> data_;
-  ChunkKind kind_ = ChunkKind::kText;
-  std::string keyword_;
-  bool open_ = false;
-  TextJoiner joiner_;
+  TBitMemoryStream& data_;
+  const std::string& keyword_;
+  bool started_ = false;
 };
 
 }  // namespace
@@ -58,43 +39,36 @@ class SectionBuilder {
 void ParseCommentText(TBitMemoryStream& output, TBitMemoryStream& comment, OldTextChunks* old) {
   comment.Seek(0, kFromBeginning);
   const std::uint8_t* text = comment.GetMemory();
-  const std::int32_t size = comment.GetSize();
-  const std::int32_t text_size = size >= 2 ? size - 2 : 0;  // without the end marker
-  SectionBuilder section(output);
-  bool kept_any = false;
-  std::int64_t consumed = 0;  // may step past a text of 2^31 - 1 bytes
-  while (consumed < size) {
-    std::int32_t length = 0;
-    const std::uint8_t* line = text + consumed;
-    const std::int32_t terminator =
-        TakeLine(line, static_cast<std::int32_t>(size - consumed), &length);
-    if (old != nullptr && terminator != 0 && consumed < text_size &&
-        (consumed == 0 || (length > 0 && IsHeaderLine(line, length, kSingleByte)))) {
-      const auto at = static_cast<std::int32_t>(consumed);
-      section.Finish();  // the section before comes first, as a header line would make it
-      if (const std::int32_t kept = old->TakeAt(text, text_size, at, output); kept > 0) {
-        kept_any = true;
-        consumed += kept;
-        while (consumed + 2 <= text_size && text[consumed] == '\r' && text[consumed + 1] == '\n') {
-          consumed += 2;  // empty lines only separate sections
-        }
+  const std::int32_t size = comment.GetSize() >= 2 ? comment.GetSize() - 2 : 0;  // no end marker
+  SectionReader reader(text, size, kSingleByte);
+  auto data = std::make_unique<TBitMemoryStream>();
+  bool made_any = false;
+  for (;;) {
+    // Where a section starts: the first byte, and each header line.
+    if (old != nullptr && reader.position() < size &&
+        (reader.position() == 0 || reader.AtHeader())) {
+      if (const std::int32_t kept = old->TakeAt(text, size, reader.position(), output); kept > 0) {
+        reader.Skip(kept);  // and the empty lines after it, which only separate sections
+        made_any = true;
         continue;
       }
     }
-    consumed += terminator == 0 ? 1 : std::int64_t{length} + terminator;  // a lone zero byte
-                                                                          // is stepped over
-    if (terminator == 0) continue;
-    if (length == 0) {
-      section.AddBlankLine();
-    } else if (IsHeaderLine(line, length, kSingleByte)) {
-      section.Open(IsCompressedHeader(line) ? ChunkKind::kCompressedText : ChunkKind::kText,
-                   HeaderKeyword(line, length));
-    } else {
-      section.AddBodyLine(line, length);
-    }
+    bool compressed = false;
+    std::string keyword;
+    SectionData section(*data, keyword);
+    if (!reader.Next(&compressed, &keyword, section)) break;
+    section.Start();
+    WriteTextChunk(output, *data,
+                   TypeOf(compressed ? ChunkKind::kCompressedText : ChunkKind::kText), keyword);
+    made_any = true;
   }
-  if (!section.open() && !kept_any) section.Open(ChunkKind::kText, kDefaultKeyword);
-  section.Finish();
+  // Every text yields a chunk: one of nothing but empty lines an empty
+  // "Comment".
+  if (!made_any) {
+    const std::string keyword = kDefaultKeyword;
+    SectionData(*data, keyword).Start();
+    WriteTextChunk(output, *data, TypeOf(ChunkKind::kText), keyword);
+  }
 }
 
 }  // namespace pngc

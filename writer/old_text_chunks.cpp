@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "png/chunk.h"
+#include "png/comment_text.h"
 #include "png/text_rendering.h"
 #include "stream/memory_error.h"
-#include "png/comment_text.h"
 
 namespace pngc {
 namespace {
@@ -72,7 +72,8 @@ class Comparing : public TRenderTarget {
  public:
   Comparing(const std::uint8_t* text, std::int64_t length) : text_(text), left_(length) {}
   bool Put(const std::uint8_t* bytes, std::int32_t count) override {
-    equal_ = equal_ && count <= left_ && std::memcmp(bytes, text_, static_cast<std::size_t>(count)) == 0;
+    equal_ =
+        equal_ && count <= left_ && std::memcmp(bytes, text_, static_cast<std::size_t>(count)) == 0;
     text_ += count;
     left_ -= count;
     return equal_;
@@ -167,7 +168,8 @@ std::int32_t OldTextChunks::NextFree(std::int32_t index) {
 std::int32_t OldTextChunks::FreeTwin(Twins& twins, std::int32_t cursor) {
   const auto first_free = [&](std::size_t position) {
     std::size_t free = position;
-    while (free < twins.entries.size() && entries_[static_cast<std::size_t>(twins.entries[free])].taken)
+    while (free < twins.entries.size() &&
+           entries_[static_cast<std::size_t>(twins.entries[free])].taken)
       free = std::max(free + 1, static_cast<std::size_t>(twins.skip[free]));
     for (std::size_t at = position; at < free;) {
       const std::size_t next = std::max(at + 1, static_cast<std::size_t>(twins.skip[at]));
@@ -208,9 +210,9 @@ std::int32_t OldTextChunks::TakeAt(const std::uint8_t* text, std::int32_t size, 
     group.measured = true;
   }
   const std::int32_t cursor = NextFree(cursor_);
-  const bool cursor_here = cursor < static_cast<std::int32_t>(entries_.size()) &&
-                           entries_[static_cast<std::size_t>(cursor)].first_line ==
-                               group_found->first;
+  const bool cursor_here =
+      cursor < static_cast<std::int32_t>(entries_.size()) &&
+      entries_[static_cast<std::size_t>(cursor)].first_line == group_found->first;
   const Entry* at_cursor = cursor_here ? &entries_[static_cast<std::size_t>(cursor)] : nullptr;
   // Past the budget only the chunk at the cursor is looked for, as far as
   // its own rendering.
@@ -248,7 +250,7 @@ std::int32_t OldTextChunks::TakeAt(const std::uint8_t* text, std::int32_t size, 
     }
   };
   std::vector<std::int64_t> pending;  // possible ends, valid once a header line or the end follows
-  bool ended = true;                   // the walk reached the end of the text
+  bool ended = true;                  // the walk reached the end of the text
   while (position < size) {
     if (TakeLine(text + position, static_cast<std::int32_t>(size - position), &line) == 0) {
       ended = false;  // a zero byte: no rendering holds one, nor ends before it unseen
