@@ -67,38 +67,19 @@ bench: build
 	scripts/bench-peers --cli build/native/bin/pngcomment --wine-cli build/$(WINDOWS)/bin/pngcomment.exe \
 	  --wine $(WINDOWS)
 
-# libFuzzer (clang) on each fuzz target for FUZZ_SECONDS, one after another,
-# each on a scratch copy of its corpus (build/fuzz/corpus-*) so that what it
-# adds never floods the committed one. Any crash, leak, sanitizer report,
-# timeout or memory blow-up stops here with a failure; the input is kept in
-# build/fuzz/artifacts-*/. AddressSanitizer keeps 16 MiB of freed blocks
-# poisoned (use after free is still caught within an input) rather than
-# 256 MiB, so that memory is reused instead of faulted in anew.
+# libFuzzer (clang) on each fuzz target for FUZZ_SECONDS, two at a time,
+# each on a scratch copy of its corpus. Any crash, leak, sanitizer report,
+# timeout or memory blow-up fails; the input is kept in
+# build/fuzz/artifacts-*/. fuzz-long runs each for FUZZ_LONG_SECONDS and
+# merges what they found (minimised) into fuzz/corpus. The flags, the
+# targets and the sanitizers' options live in scripts/fuzz.
 FUZZ_SECONDS ?= 300
-# Room for a dozen chunks and a comment text: the formats need no more to
-# reach every path, and longer inputs only run slower.
-FUZZ_MAX_LEN := 16384
-FUZZ_BUILD := build/fuzz
-FUZZ_TARGETS := get_comment write_comment parse_comment
-fuzz: deps
-	cmake --preset fuzz >/dev/null
-	cmake --build --preset fuzz $(addprefix --target fuzz_,$(FUZZ_TARGETS))
-	@for t in $(FUZZ_TARGETS); do \
-	  mkdir -p $(FUZZ_BUILD)/corpus-$$t $(FUZZ_BUILD)/artifacts-$$t && \
-	  cp fuzz/corpus/$$t/* $(FUZZ_BUILD)/corpus-$$t/ && \
-	  echo "==== fuzz_$$t for $(FUZZ_SECONDS) s" && \
-	  ASAN_OPTIONS=quarantine_size_mb=16 UBSAN_OPTIONS=print_stacktrace=1 \
-	  $(FUZZ_BUILD)/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=$(FUZZ_MAX_LEN) \
-	    -timeout=1 -rss_limit_mb=2048 -dict=fuzz/png.dict -print_final_stats=1 \
-	    -artifact_prefix=$(FUZZ_BUILD)/artifacts-$$t/ $(FUZZ_BUILD)/corpus-$$t fuzz/crashers \
-	    || { echo "fuzz_$$t failed: see $(FUZZ_BUILD)/artifacts-$$t/"; exit 1; }; \
-	done
-
-# Long fuzzing that keeps what it finds: each target for FUZZ_LONG_SECONDS,
-# two at a time, then what they found merged (minimised) into fuzz/corpus.
 FUZZ_LONG_SECONDS ?= 3600
+fuzz: deps
+	scripts/fuzz --seconds $(FUZZ_SECONDS)
+
 fuzz-long: deps
-	scripts/fuzz-long --seconds $(FUZZ_LONG_SECONDS)
+	scripts/fuzz --seconds $(FUZZ_LONG_SECONDS) --merge
 
 # Packages: a .deb of the native build, and a .zip of the 32-bit Windows
 # build (pngcomment.dll, pngcomment.exe, README.md, LICENSE), both left in

@@ -5,15 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "stream/allocation.h"
+
 namespace pngfuzz {
 
-#ifdef PNGCOMMENT_FUZZING
-// The allocation seam's limit in fuzzing builds: a text larger than this
+// The allocation seam's limit: in fuzzing builds a text larger than this
 // cannot be rendered and ends the call with -4.
-constexpr std::size_t kMemoryLimit = std::size_t{8} << 20;
-#else
-constexpr std::size_t kMemoryLimit = SIZE_MAX;
-#endif
+constexpr std::size_t kMemoryLimit = pngc::kAllocationLimit;
 // What surely fits: a call whose texts come to less must not run out.
 constexpr std::size_t kSmall = std::size_t{1} << 20;
 

@@ -76,7 +76,11 @@ SaveResult Save(const char* path, const ByteRange* pieces, std::size_t count, bo
   }
   // Everything that allocates happens here, before any file exists.
   const std::unique_ptr<SaveFiles> files = NewSaveFiles();
-  const std::unique_ptr<unsigned char[]> block(check_only ? nullptr : new unsigned char[kGather]);
+  // A small file needs no more block than its own size.
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < count && total < kGather; ++i) total += pieces[i].size;
+  const std::unique_ptr<unsigned char[]> block(
+      check_only ? nullptr : new unsigned char[total < kGather ? total + 1 : kGather]);
   const auto step = [&result](SaveStep where, SystemError error) {
     if (result.ok() && error != 0) result = {error, where};
     return result.ok();

@@ -7,16 +7,9 @@
 namespace pngc {
 namespace {
 
-#ifdef PNGCOMMENT_FUZZING
-// Fuzzing: a block past a few MiB is refused as if memory had run out, the
-// path a zTXt bomb takes anyway, so that one input cannot spend seconds and
-// gigabytes before it gets there.
-constexpr std::size_t kLimit = std::size_t{8} << 20;
-#else
-constexpr std::size_t kLimit = static_cast<std::size_t>(-1);
-#endif
-
-bool Injected(std::size_t size) { return size > kLimit || os::Injected(os::Call::kAllocate); }
+bool Injected(std::size_t size) {
+  return size > kAllocationLimit || os::Injected(os::Call::kAllocate);
+}
 
 }  // namespace
 

@@ -9,6 +9,15 @@
 
 namespace pngc {
 
+#ifdef PNGCOMMENT_FUZZING
+// Fuzzing: a block past a few MiB is refused as if memory had run out, the
+// path a zTXt bomb takes anyway, so that one input cannot spend seconds and
+// gigabytes before it gets there.
+constexpr std::size_t kAllocationLimit = std::size_t{8} << 20;
+#else
+constexpr std::size_t kAllocationLimit = static_cast<std::size_t>(-1);
+#endif
+
 // Uninitialised bytes, or zero-filled ones; null when memory cannot be had.
 void* AllocateBytes(std::size_t size);
 void* AllocateZeroedBytes(std::size_t size);

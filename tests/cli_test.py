@@ -13,13 +13,13 @@ from pngbytes import IEND, SIGNATURE, idat, ihdr
 args = argparse.ArgumentParser()
 args.add_argument('--cli', required=True)
 args.add_argument('--wine', choices=('win32', 'win64'))
+args.add_argument('--version', required=True, help="the project's version, MAJOR.MINOR.PATCH")
 opts = args.parse_args()
 WINE = opts.wine is not None
 PROGRAM = ([os.path.join(HERE, '..', 'scripts', 'wine-run'), opts.wine] if WINE else []) + [os.path.abspath(opts.cli)]
 if WINE and subprocess.run(PROGRAM[:2] + ['--check']).returncode == 77:
     sys.exit(77)  # this machine cannot run the build's programs; wine-run said why
-DESCRIPTION = re.search(r'#define PNGC_DESCRIPTION "(.*)"',
-                        open(os.path.join(HERE, '..', 'plugin', 'version.h')).read()).group(1)
+VERSION = tuple(int(part) for part in opts.version.split('.'))
 NL = '\r\n' if WINE else '\n'  # the platform's line end for summaries and result lines
 TERMINAL = 'cp1252' if WINE else 'utf-8'  # the terminal's set: Wine's code page, or C.UTF-8
 
@@ -86,9 +86,11 @@ def test_help_and_version():
     rc, out, _ = run('help', 'get')
     check('help COMMAND', rc == 0 and out.startswith(b'usage: pngcomment get'), out[:40])
     rc, out, err = run('--version')
-    check('version prints the description', rc == 0 and DESCRIPTION.encode() in out, (rc, out, err))
+    check('version prints its own and the description',
+          rc == 0 and out.startswith(('pngcomment %d.%d.%d' % VERSION + NL).encode())
+          and ('pngcomment %d.%02d: ' % VERSION[:2]).encode() in out, (rc, out, err))
     check('version names the library or its resource',
-          (b'file version 1.0.0.0' in out) if WINE else (b'libpngcomment.so' in out), out)
+          ('file version %d.%d.%d.0' % VERSION).encode() in out if WINE else (b'libpngcomment.so' in out), out)
 
 
 def test_info_and_get():

@@ -74,7 +74,7 @@ struct Command {
   int (*run)(const CliPlugin&, const CliOptions&);
 };
 
-constexpr const char* kCharsetNames = "(iconv's names; on Windows also code page numbers)";
+const std::string kCharsetNames = "(iconv's names; on Windows also code page numbers)";
 
 const Command kCommands[] = {
     {"info",
@@ -211,7 +211,9 @@ std::string ProgramHelp() {
          "as it was shown keeps its chunk byte for byte.\n"
          "\n"
          "FILE \"-\" is standard input. Text is bytes, as the file holds them, unless\n"
-         "--charset NAME converts it between NAME and this terminal's character set.\n"
+         "--charset NAME converts it between NAME and this terminal's character set\n" +
+         kCharsetNames +
+         ".\n"
          "'pngcomment help COMMAND' describes a command. A failed write leaves the\n"
          "file exactly as it was and says why; a file changed by another program\n"
          "since it was read is not written. Exit status: 0 when every file\n"

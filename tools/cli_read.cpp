@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "plugin/version.h"
 #include "tools/cli.h"
 #include "tools/version_info.h"
 
@@ -200,7 +201,9 @@ int RunVersion(const CliPlugin& plugin) {
   // large enough for any description.
   char description[4096] = {};
   plugin.get_info(1, description, sizeof description);
-  std::printf("%s\nplug-in: %s\n", description, plugin.library().Path().c_str());
+  // The program's version, then the plug-in's own, which may be another.
+  std::printf("pngcomment %s\n%s\nplug-in: %s\n", PNGC_VERSION, description,
+              plugin.library().Path().c_str());
   const VersionInfo version = ReadVersionInfo(plugin.library().Path());
   if (version.found) {
     const auto quad = [](std::uint32_t ms, std::uint32_t ls) {
