@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "stream/big_endian.h"
+
 namespace pngc {
 
 const std::uint8_t kPngSignature[kPngSignatureSize] = {0x89, 0x50, 0x4E, 0x47,
@@ -14,8 +16,7 @@ ChunkFraming ReadChunkAt(const std::uint8_t* image, std::int32_t size, std::int3
     return ChunkFraming::kHeaderCutShort;
   }
   const std::uint8_t* header = image + offset;
-  const std::uint32_t length = (std::uint32_t{header[0]} << 24) | (std::uint32_t{header[1]} << 16) |
-                               (std::uint32_t{header[2]} << 8) | header[3];
+  const std::uint32_t length = LoadBE32(header);
   if (length > kMaxChunkLength) return ChunkFraming::kLengthTooLarge;
 
   chunk->start = offset;

@@ -71,7 +71,7 @@ void SectionReader::Skip(std::int32_t count) {
   PassEmptyLines();
 }
 
-bool SectionReader::Next(bool* compressed, std::string* keyword, TextSink& text) {
+bool SectionReader::Next(bool* compressed, std::string* keyword, TByteSink& text) {
   if (at_ >= size_) return false;
   // The section's first line: its header, or a body line.
   std::int32_t length = 0;
@@ -86,6 +86,7 @@ bool SectionReader::Next(bool* compressed, std::string* keyword, TextSink& text)
   }
   // Its body lines, up to the next header line or the end.
   TextJoiner joiner;
+  bool taking = true;
   while (at_ < size_) {
     const std::int32_t end = TakeLine(text_ + at_, size_ - at_, &length);
     line = text_ + at_;
@@ -97,10 +98,10 @@ bool SectionReader::Next(bool* compressed, std::string* keyword, TextSink& text)
     } else if (IsHeaderLine(line, length, rules_)) {
       break;
     } else {
-      for (std::int32_t feeds = joiner.LineFeedsBefore(); feeds > 0; --feeds) {
-        text.Append(reinterpret_cast<const std::uint8_t*>("\n"), 1);
+      for (std::int32_t feeds = joiner.LineFeedsBefore(); feeds > 0 && taking; --feeds) {
+        taking = text.Take(reinterpret_cast<const std::uint8_t*>("\n"), 1);
       }
-      text.Append(line, length);
+      taking = taking && text.Take(line, length);
       at_ = std::min(at_ + length + end, size_);
     }
   }
@@ -108,10 +109,11 @@ bool SectionReader::Next(bool* compressed, std::string* keyword, TextSink& text)
 }
 
 std::vector<CommentSection> SplitSections(const std::string& comment, TextRules rules) {
-  struct StringSink : TextSink {
+  struct StringSink : TByteSink {
     std::string* text = nullptr;
-    void Append(const std::uint8_t* bytes, std::int32_t count) override {
+    bool Take(const std::uint8_t* bytes, std::int32_t count) override {
       text->append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(count));
+      return true;
     }
   } sink;
   std::vector<CommentSection> sections;

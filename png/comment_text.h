@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "stream/byte_sink.h"
+
 namespace pngc {
 
 // How a text's bytes group into characters.
@@ -91,13 +93,6 @@ class TextJoiner {
   std::int32_t empty_lines_ = 0;
 };
 
-// Where a section's text goes as it is read.
-class TextSink {
- public:
-  virtual ~TextSink() = default;
-  virtual void Append(const std::uint8_t* bytes, std::int32_t count) = 0;
-};
-
 // A comment text read section by section, as the writer reads it.
 class SectionReader {
  public:
@@ -115,9 +110,10 @@ class SectionReader {
   // and the empty lines after them.
   void Skip(std::int32_t count);
   // The section at the position: its kind and keyword (a "Comment" tEXt for
-  // body lines before any header), its text appended to `text`. False at
-  // the end of the text (empty lines and zero bytes alone make no section).
-  bool Next(bool* compressed, std::string* keyword, TextSink& text);
+  // body lines before any header), its text passed to `text` (until it
+  // returns false). False at the end of the text (empty lines and zero bytes
+  // alone make no section).
+  bool Next(bool* compressed, std::string* keyword, TByteSink& text);
 
  private:
   // Passes over empty lines, and zero bytes where a line would start.

@@ -1,13 +1,11 @@
 #include "png/image_header.h"
 
+#include "stream/big_endian.h"
+
 namespace pngc {
 
 ImageHeader ReadImageHeader(const std::uint8_t* data) {
-  const auto be32 = [data](int at) {
-    return static_cast<std::int32_t>((std::uint32_t{data[at]} << 24) |
-                                     (std::uint32_t{data[at + 1]} << 16) |
-                                     (std::uint32_t{data[at + 2]} << 8) | data[at + 3]);
-  };
+  const auto be32 = [data](int at) { return static_cast<std::int32_t>(LoadBE32(data + at)); };
   ImageHeader header;
   header.width = be32(0);
   header.height = be32(4);
@@ -19,32 +17,31 @@ ImageHeader ReadImageHeader(const std::uint8_t* data) {
   return header;
 }
 
+namespace {
+
+// names[value], or "UnKnown" for a value PNG does not define.
+template <std::size_t N>
+const char* NameOf(const char* const (&names)[N], std::uint8_t value) {
+  const char* name = value < N ? names[value] : nullptr;
+  return name != nullptr ? name : "UnKnown";
+}
+
+}  // namespace
+
 const char* ColourTypeName(std::uint8_t colour_type) {
-  switch (colour_type) {
-    case 0:
-      return "Gray Scale";
-    case 2:
-      return "True Color";
-    case 3:
-      return "Indexed Color";
-    case 4:
-      return "Gray Scale (with Alpha Channel)";
-    case 6:
-      return "True Color (with Alpha Channel)";
-    default:
-      return "UnKnown";
-  }
+  static const char* const kNames[] = {"Gray Scale",
+                                       nullptr,
+                                       "True Color",
+                                       "Indexed Color",
+                                       "Gray Scale (with Alpha Channel)",
+                                       nullptr,
+                                       "True Color (with Alpha Channel)"};
+  return NameOf(kNames, colour_type);
 }
 
 const char* InterlaceName(std::uint8_t interlace) {
-  switch (interlace) {
-    case 0:
-      return "No Interlace";
-    case 1:
-      return "Adam7 interlace";
-    default:
-      return "UnKnown";
-  }
+  static const char* const kNames[] = {"No Interlace", "Adam7 interlace"};
+  return NameOf(kNames, interlace);
 }
 
 }  // namespace pngc

@@ -129,7 +129,7 @@ class BodyRenderer {
 };
 
 // Inflated blocks go to the body as they come, up to a limit.
-class InflatedBody : public TInflateSink {
+class InflatedBody : public TByteSink {
  public:
   InflatedBody(BodyRenderer& body, std::int64_t limit) : body_(body), left_(limit) {}
   bool Take(const std::uint8_t* bytes, std::int32_t count) override {

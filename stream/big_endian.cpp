@@ -5,9 +5,7 @@ namespace pngc {
 std::int32_t ReadBE32(TBitMemoryStream& stream) {
   std::uint8_t b[4] = {0, 0, 0, 0};
   stream.ReadBuffer(b, 4);
-  const std::uint32_t value =
-      (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) | b[3];
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(LoadBE32(b));
 }
 
 void WriteBE32(TBitMemoryStream& stream, std::uint32_t value) {

@@ -1,5 +1,5 @@
 // The big-endian 32-bit words of the PNG format (chunk lengths, CRCs, IHDR
-// width and height) on a stream.
+// width and height), in memory and on a stream.
 #ifndef PNGCOMMENT_STREAM_BIG_ENDIAN_H
 #define PNGCOMMENT_STREAM_BIG_ENDIAN_H
 
@@ -8,6 +8,12 @@
 #include "stream/memory_stream.h"
 
 namespace pngc {
+
+// The four bytes at `bytes`, the first most significant.
+inline std::uint32_t LoadBE32(const std::uint8_t* bytes) {
+  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+         (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
 
 // The next four bytes as a signed value, the first most significant (a first
 // byte of 0x80 or more gives a negative value); bytes missing at the end of

@@ -51,7 +51,7 @@ TZlib::TZlib() : zstream_(static_cast<z_stream*>(AllocateZeroedBytes(sizeof(z_st
 
 TZlib::~TZlib() { FreeBytes(zstream_); }
 
-void TZlib::Begin(TBitMemoryStream& source, TBitMemoryStream* destination, TInflateSink* sink) {
+void TZlib::Begin(TBitMemoryStream& source, TBitMemoryStream* destination, TByteSink* sink) {
   last_result_ = Z_OK;
   pumping_ = true;
   stopped_ = false;
@@ -126,7 +126,7 @@ std::int32_t TZlib::Decompress(TBitMemoryStream& source, TBitMemoryStream& desti
   return Inflate();
 }
 
-std::int32_t TZlib::Decompress(TBitMemoryStream& source, TInflateSink& sink) {
+std::int32_t TZlib::Decompress(TBitMemoryStream& source, TByteSink& sink) {
   Begin(source, nullptr, &sink);
   return Inflate();
 }

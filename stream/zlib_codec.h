@@ -9,17 +9,10 @@
 
 #include <cstdint>
 
+#include "stream/byte_sink.h"
 #include "stream/memory_stream.h"
 
 namespace pngc {
-
-// Takes inflated bytes a block at a time, for a reader that need not keep
-// them: Take returns false to stop the inflating there.
-class TInflateSink {
- public:
-  virtual ~TInflateSink() = default;
-  virtual bool Take(const std::uint8_t* bytes, std::int32_t count) = 0;
-};
 
 class TZlib {
  public:
@@ -47,7 +40,7 @@ class TZlib {
   std::int32_t Decompress(TBitMemoryStream& source, TBitMemoryStream& destination);
   // The same into `sink`, block by block, until the stream ends or the sink
   // has had enough; memory does not grow with the text.
-  std::int32_t Decompress(TBitMemoryStream& source, TInflateSink& sink);
+  std::int32_t Decompress(TBitMemoryStream& source, TByteSink& sink);
 
  private:
   // Returns the input bytes waiting in the input buffer, reading up to 4096
@@ -60,13 +53,13 @@ class TZlib {
   // returns the last code.
   std::int32_t Run(int (*step)(z_streamp, int));
   // Prepares an operation: the streams, empty buffers, pumping on.
-  void Begin(TBitMemoryStream& source, TBitMemoryStream* destination, TInflateSink* sink);
+  void Begin(TBitMemoryStream& source, TBitMemoryStream* destination, TByteSink* sink);
   std::int32_t Inflate();
 
   z_stream* zstream_;
   TBitMemoryStream* source_ = nullptr;
   TBitMemoryStream* destination_ = nullptr;
-  TInflateSink* sink_ = nullptr;
+  TByteSink* sink_ = nullptr;
   bool stopped_ = false;  // the sink asked for no more
   std::int32_t last_result_ = 0;
   // Cleared when the pump met WM_QUIT: pumping stops for the operation.

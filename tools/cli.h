@@ -52,16 +52,17 @@ struct KeywordValue {
 
 // What the command line asked for, beside the command.
 struct CliOptions {
-  std::vector<std::string> files;      // FILE... ("-": standard input), then TEXTFILE for set
-  std::string out;                     // -o OUT ("-": standard output)
-  std::vector<std::string> keywords;   // get -k KEYWORD
-  std::vector<KeywordValue> values;    // set -k KEYWORD=TEXT
-  std::vector<std::string> deletions;  // set --delete KEYWORD
-  std::string charset;                 // --charset NAME; empty: the bytes as they are
-  bool json = false;                   // --json
-  bool compressed = false;             // --compressed: -k values as zTXt
-  bool allow_empty = false;            // --allow-empty
-  bool preserve_time = false;          // -P
+  std::vector<std::string> files;        // FILE... ("-": standard input), then TEXTFILE for set
+  std::string out;                       // -o OUT ("-": standard output)
+  std::vector<std::string> keywords;     // get -k KEYWORD
+  std::vector<std::string> assignments;  // set -k as given: KEYWORD=TEXT, or KEYWORD for "-"
+  std::vector<KeywordValue> values;      // set -k KEYWORD=TEXT, split
+  std::vector<std::string> deletions;    // set --delete KEYWORD
+  std::string charset;                   // --charset NAME; empty: the bytes as they are
+  bool json = false;                     // --json
+  bool compressed = false;               // --compressed: -k values as zTXt
+  bool allow_empty = false;              // --allow-empty
+  bool preserve_time = false;            // -P
 };
 
 // ---- Reporting (cli_files.cpp)

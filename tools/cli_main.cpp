@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "tools/cli.h"
@@ -32,24 +34,33 @@ enum class Option {
   kPreserveTime,
 };
 
+// Where an option's value goes: a flag's bool, one value, or every use's.
+using OptionField = std::variant<bool CliOptions::*, std::string CliOptions::*,
+                                 std::vector<std::string> CliOptions::*>;
+
 // How an option is written on the command line and in the help.
 struct OptionForm {
   Option option;
   const char* names;  // CLI11's: short and long, comma-separated
   const char* shown;  // the help's first column
   const char* needs;  // what a value-less use lacks; null for a flag
+  OptionField field;
 };
 
-constexpr OptionForm kOptionForms[] = {
-    {Option::kOutput, "-o,--output", "-o, --output OUT", "-o needs a file name"},
-    {Option::kKeyword, "-k", "-k KEYWORD", "-k needs a keyword"},
-    {Option::kKeywordValue, "-k", "-k KEYWORD=TEXT", "-k needs KEYWORD=TEXT or KEYWORD -"},
-    {Option::kDelete, "--delete", "--delete KEYWORD", "--delete needs a keyword"},
-    {Option::kJson, "--json", "--json", nullptr},
-    {Option::kCharset, "--charset", "--charset NAME", "--charset needs a name"},
-    {Option::kCompressed, "--compressed", "--compressed", nullptr},
-    {Option::kAllowEmpty, "--allow-empty", "--allow-empty", nullptr},
-    {Option::kPreserveTime, "-P,--preserve-time", "-P, --preserve-time", nullptr},
+const OptionForm kOptionForms[] = {
+    {Option::kOutput, "-o,--output", "-o, --output OUT", "-o needs a file name", &CliOptions::out},
+    {Option::kKeyword, "-k", "-k KEYWORD", "-k needs a keyword", &CliOptions::keywords},
+    {Option::kKeywordValue, "-k", "-k KEYWORD=TEXT", "-k needs KEYWORD=TEXT or KEYWORD -",
+     &CliOptions::assignments},
+    {Option::kDelete, "--delete", "--delete KEYWORD", "--delete needs a keyword",
+     &CliOptions::deletions},
+    {Option::kJson, "--json", "--json", nullptr, &CliOptions::json},
+    {Option::kCharset, "--charset", "--charset NAME", "--charset needs a name",
+     &CliOptions::charset},
+    {Option::kCompressed, "--compressed", "--compressed", nullptr, &CliOptions::compressed},
+    {Option::kAllowEmpty, "--allow-empty", "--allow-empty", nullptr, &CliOptions::allow_empty},
+    {Option::kPreserveTime, "-P,--preserve-time", "-P, --preserve-time", nullptr,
+     &CliOptions::preserve_time},
 };
 
 const OptionForm& FormOf(Option option) {
@@ -270,42 +281,20 @@ std::string Parse(const Command& command, std::vector<std::string> args, CliOpti
   CLI::App app;
   app.set_help_flag();
   app.allow_extras(false);
-  std::vector<std::string> keyword_values;
   // The options that take a value, by the name CLI11 reports them by.
   std::vector<std::pair<CLI::Option*, const OptionForm*>> valued;
   for (const OptionUse& use : command.options) {
     const OptionForm& form = FormOf(use.option);
-    const char* names = form.names;
     CLI::Option* added = nullptr;
-    switch (use.option) {
-      case Option::kOutput:
-        added = app.add_option(names, options->out);
-        break;
-      case Option::kKeyword:
-        added = app.add_option(names, options->keywords);
-        break;
-      case Option::kKeywordValue:
-        added = app.add_option(names, keyword_values);
-        break;
-      case Option::kDelete:
-        added = app.add_option(names, options->deletions);
-        break;
-      case Option::kJson:
-        app.add_flag(names, options->json);
-        break;
-      case Option::kCharset:
-        added = app.add_option(names, options->charset);
-        break;
-      case Option::kCompressed:
-        app.add_flag(names, options->compressed);
-        break;
-      case Option::kAllowEmpty:
-        app.add_flag(names, options->allow_empty);
-        break;
-      case Option::kPreserveTime:
-        app.add_flag(names, options->preserve_time);
-        break;
-    }
+    std::visit(
+        [&](auto field) {
+          if constexpr (std::is_same_v<decltype(field), bool CliOptions::*>) {
+            app.add_flag(form.names, options->*field);
+          } else {
+            added = app.add_option(form.names, options->*field);
+          }
+        },
+        form.field);
     if (added != nullptr) {
       added->allow_extra_args(false);  // one value to each use: FILEs may follow
       valued.emplace_back(added, &form);
@@ -333,7 +322,7 @@ std::string Parse(const Command& command, std::vector<std::string> args, CliOpti
   } catch (const CLI::ParseError& error) {
     return error.what();
   }
-  for (const std::string& value : keyword_values) {
+  for (const std::string& value : options->assignments) {
     const std::size_t equals = value.find('=');
     bool piped = false;
     for (auto it = from_stdin.begin(); equals == std::string::npos && it != from_stdin.end();

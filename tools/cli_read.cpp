@@ -119,20 +119,30 @@ int RunJson(const CliPlugin& plugin, const CliOptions& options) {
 
 }  // namespace
 
+// Loads `path` and, when `comment` is given, reads the plug-in's comment
+// text and summary; warns of what the walk met. False (reported, and the
+// status made a failure) when the file cannot be read.
+bool Open(const CliPlugin& plugin, const std::string& path, PngFile* file, std::string* comment,
+          std::string* summary, int* status) {
+  std::string why;
+  if (LoadPng(plugin, path, false, file, &why) &&
+      (comment == nullptr || ReadComment(plugin, *file, comment, summary, &why))) {
+    ReportWarnings(*file);
+    return true;
+  }
+  Report(NameOf(path), why);
+  *status = kExitFailed;
+  return false;
+}
+
 int RunInfo(const CliPlugin& plugin, const CliOptions& options) {
   if (options.json) return CharsetKnown(options) ? RunJson(plugin, options) : kExitFailed;
   int status = kExitOk;
   bool first = true;
   for (const std::string& path : options.files) {
     PngFile file;
-    std::string comment, summary, why;
-    if (!LoadPng(plugin, path, false, &file, &why) ||
-        !ReadComment(plugin, file, &comment, &summary, &why)) {
-      Report(NameOf(path), why);
-      status = kExitFailed;
-      continue;
-    }
-    ReportWarnings(file);
+    std::string comment, summary;
+    if (!Open(plugin, path, &file, &comment, &summary, &status)) continue;
     if (options.files.size() > 1) std::printf("%s%s:\n", first ? "" : "\n", file.name.c_str());
     first = false;
     // The summary's CR LF as this system's line end: text-mode output on
@@ -155,13 +165,10 @@ int RunGet(const CliPlugin& plugin, const CliOptions& options) {
   for (const std::string& path : options.files) {
     PngFile file;
     std::string comment, summary, why;
-    if (!LoadPng(plugin, path, false, &file, &why) ||
-        (options.keywords.empty() && !ReadComment(plugin, file, &comment, &summary, &why))) {
-      Report(NameOf(path), why);
-      status = kExitFailed;
+    if (!Open(plugin, path, &file, options.keywords.empty() ? &comment : nullptr, &summary,
+              &status)) {
       continue;
     }
-    ReportWarnings(file);
     NoteInternationalTexts(file);
     // The comment text byte for byte, lines ending in CR LF, as the plug-in
     // gives it; or the texts of the keywords asked for, each with a line end.

@@ -148,14 +148,12 @@ bool FileImage::ReadChunksOnly(std::FILE* in) {
   return WalkChunks(bytes, data_, static_cast<std::int32_t>(size_));
 }
 
-FileImage::~FileImage() {
-  if (allocated_ > 0) FreePages(data_, allocated_);
-}
+void FileImage::PagesRelease::operator()(std::uint8_t* pages) const { FreePages(pages, size); }
 
 bool FileImage::Allocate(std::size_t size) {
-  allocated_ = size > 0 ? size : 1;
-  data_ = static_cast<std::uint8_t*>(AllocatePages(allocated_));
-  if (data_ == nullptr) allocated_ = 0;
+  const std::size_t pages = size > 0 ? size : 1;
+  pages_ = {static_cast<std::uint8_t*>(AllocatePages(pages)), PagesRelease{pages}};
+  data_ = pages_.get();
   size_ = data_ != nullptr ? size : 0;
   return data_ != nullptr;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/os.h"
@@ -55,9 +56,7 @@ ReadStatus ReadFile(const std::string& path, std::string* bytes);
 class FileImage {
  public:
   FileImage() = default;
-  FileImage(const FileImage&) = delete;
-  FileImage& operator=(const FileImage&) = delete;
-  ~FileImage();
+  FileImage(FileImage&&) = delete;  // data() may point into the object
   // A file ("-": standard input, always read whole).
   ReadStatus Load(const std::string& path, bool whole);
   const std::uint8_t* data() const { return data_; }
@@ -72,8 +71,14 @@ class FileImage {
   bool Allocate(std::size_t size);
   // Reads what the plug-in's walk reads, for a file that is only read.
   bool ReadChunksOnly(std::FILE* in);
+  // Gives the system back the pages of a file that was read.
+  struct PagesRelease {
+    std::size_t size;  // value-initialised by unique_ptr
+    void operator()(std::uint8_t* pages) const;
+  };
+  std::unique_ptr<std::uint8_t, PagesRelease> pages_;
   std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0, allocated_ = 0;
+  std::size_t size_ = 0;
   std::string read_;  // standard input's bytes
   FileIdentity identity_;
   bool has_identity_ = false;

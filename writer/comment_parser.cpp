@@ -13,13 +13,14 @@ namespace {
 
 // A section's chunk data as the reader gives its text: the keyword and its
 // NUL first, then the text.
-class SectionData : public TextSink {
+class SectionData : public TByteSink {
  public:
   SectionData(TBitMemoryStream& data, const std::string& keyword)
       : data_(data), keyword_(keyword) {}
-  void Append(const std::uint8_t* bytes, std::int32_t count) override {
+  bool Take(const std::uint8_t* bytes, std::int32_t count) override {
     Start();
     data_.WriteBuffer(bytes, count);
+    return true;
   }
   void Start() {
     if (started_) return;
