@@ -70,7 +70,21 @@ ChunkWalk::ChunkWalk(const std::uint8_t* image, std::int32_t size)
 
 bool ChunkWalk::Next(PngChunk* chunk) {
   if (ended_ || offset_ >= size_) return false;
-  const ChunkFraming framing = ReadChunkAt(image_, size_, offset_, chunk);
+  return Step(ReadChunkAt(image_, size_, offset_, chunk), chunk);
+}
+
+bool ChunkWalk::NextFromHeader(const std::uint8_t* header, PngChunk* chunk) {
+  if (ended_ || offset_ >= size_) return false;
+  const ChunkFraming framing = ReadChunkAt(header, size_ - offset_, 0, chunk);
+  if (framing == ChunkFraming::kComplete || framing == ChunkFraming::kCutShort) {
+    chunk->start += offset_;
+    chunk->data += offset_;
+    chunk->next += offset_;
+  }
+  return Step(framing, chunk);
+}
+
+bool ChunkWalk::Step(ChunkFraming framing, PngChunk* chunk) {
   if (framing != ChunkFraming::kComplete) {
     tail_ = offset_;
     ended_ = true;

@@ -60,14 +60,22 @@ ChunkKind KindOf(const PngChunk& chunk);
 // cut short or a length of 2^31 or more ends the walk before it.
 class ChunkWalk {
  public:
+  // `image` may be null for a walk by NextFromHeader alone.
   ChunkWalk(const std::uint8_t* image, std::int32_t size);
   // The next chunk, or false at the walk's end.
   bool Next(PngChunk* chunk);
+  // Where the next chunk's header stands: after the signature at first.
+  std::int32_t position() const { return offset_; }
+  // Next, for a reader that does not hold the image: `header` holds the
+  // image's bytes at position(), 8 of them or as many as are left. The
+  // chunk's offsets are the image's.
+  bool NextFromHeader(const std::uint8_t* header, PngChunk* chunk);
   // Where the bytes stop framing complete chunks: the offset of the chunk
   // cut short, or of what frames none, or the end.
   std::int32_t tail() const { return tail_; }
 
  private:
+  bool Step(ChunkFraming framing, PngChunk* chunk);
   const std::uint8_t* image_;
   std::int32_t size_, offset_, tail_;
   bool ended_ = false;

@@ -45,6 +45,14 @@ bool IsHeaderLine(const std::uint8_t* line, std::int32_t length, TextRules rules
 
 bool IsCompressedHeader(const std::uint8_t* line) { return line[0] == '<'; }
 
+bool MayHoldCompressedHeader(const std::uint8_t* text, std::int32_t size) {
+  for (std::int32_t at = 0; at < size; ++at) {
+    if (text[at] == '<' && (at == 0 || text[at - 1] == '\n' || (at >= 2 && text[at - 2] == 0)))
+      return true;
+  }
+  return false;
+}
+
 std::string HeaderKeyword(const std::uint8_t* line, std::int32_t length) {
   return length > 2 ? std::string(reinterpret_cast<const char*>(line) + 1,
                                   static_cast<std::size_t>(length - 2))

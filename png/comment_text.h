@@ -71,6 +71,11 @@ bool IsCompressedHeader(const std::uint8_t* line);
 std::string HeaderKeyword(const std::uint8_t* line, std::int32_t length);
 extern const char kDefaultKeyword[];  // "Comment"
 
+// False when the text surely has no zTXt header line: no "<" where a line
+// may start (the first byte, after a line feed, two bytes after a zero
+// byte). Loose, and quick: a true answer only costs a closer look.
+bool MayHoldCompressedHeader(const std::uint8_t* text, std::int32_t size);
+
 // A section's text as body lines join: appends each line after the LFs that
 // the empty lines since the last one stand for.
 class TextJoiner {

@@ -9,9 +9,8 @@ std::int32_t ReadBE32(TBitMemoryStream& stream) {
 }
 
 void WriteBE32(TBitMemoryStream& stream, std::uint32_t value) {
-  const std::uint8_t b[4] = {
-      static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-      static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+  std::uint8_t b[4];
+  StoreBE32(b, value);
   stream.WriteBuffer(b, 4);
 }
 

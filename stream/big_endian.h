@@ -14,6 +14,10 @@ inline std::uint32_t LoadBE32(const std::uint8_t* bytes) {
   return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
          (std::uint32_t{bytes[2]} << 8) | bytes[3];
 }
+// Stores `value` as the four bytes at `bytes`, most significant first.
+inline void StoreBE32(std::uint8_t* bytes, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
 
 // The next four bytes as a signed value, the first most significant (a first
 // byte of 0x80 or more gives a negative value); bytes missing at the end of

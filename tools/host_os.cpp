@@ -10,6 +10,7 @@
 
 #include "platform/large_pages.h"
 #include "png/chunk.h"
+#include "stream/big_endian.h"
 
 namespace hostos {
 
@@ -53,9 +54,8 @@ namespace {
 // `start` to `end`, for a run of chunks the plug-in passes over.
 void PutRunHeader(std::uint8_t* image, std::int32_t start, std::int32_t end,
                   const std::uint8_t* type) {
-  const auto length =
-      static_cast<std::uint32_t>(end - start - pngc::kChunkHeaderSize - pngc::kChunkCrcSize);
-  for (int i = 0; i < 4; ++i) image[start + i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+  pngc::StoreBE32(image + start, static_cast<std::uint32_t>(end - start - pngc::kChunkHeaderSize -
+                                                            pngc::kChunkCrcSize));
   std::memcpy(image + start + 4, type, 4);
 }
 
@@ -102,43 +102,36 @@ class WindowedBytes {
 // passes the end, and the plug-in meets a cut or a broken length where the
 // file has it.
 bool WalkChunks(WindowedBytes& bytes, std::uint8_t* image, std::int32_t total) {
-  std::int32_t offset = std::min<std::int32_t>(total, pngc::kPngSignatureSize);
-  if (!bytes.Get(0, static_cast<std::size_t>(offset), image)) return false;
+  pngc::ChunkWalk walk(nullptr, total);
+  if (!bytes.Get(0, static_cast<std::size_t>(walk.position()), image)) return false;
   std::int32_t run = -1;  // where a run of passed-over chunks began
   std::uint8_t run_type[4] = {};
-  while (offset < total) {
+  for (;;) {
+    const std::int32_t offset = walk.position();
     std::uint8_t header[pngc::kChunkHeaderSize] = {};
     const auto count = static_cast<std::size_t>(std::min(total - offset, pngc::kChunkHeaderSize));
     if (!bytes.Get(static_cast<std::uint64_t>(offset), count, header)) return false;
-    pngc::PngChunk chunk;  // framed on the header alone: offsets from `offset`
-    const pngc::ChunkFraming framing = pngc::ReadChunkAt(header, total - offset, 0, &chunk);
-    const bool framed =
-        framing == pngc::ChunkFraming::kComplete || framing == pngc::ChunkFraming::kCutShort;
-    const bool read =
-        framed && (pngc::IsChunkType(chunk, "IHDR") || pngc::IsChunkType(chunk, "tEXt") ||
-                   pngc::IsChunkType(chunk, "zTXt") || pngc::IsChunkType(chunk, "iTXt"));
-    if (framing == pngc::ChunkFraming::kComplete && !read) {
+    pngc::PngChunk chunk;
+    const bool framed = walk.NextFromHeader(header, &chunk);
+    const bool read = framed && pngc::KindOf(chunk) != pngc::ChunkKind::kOther;
+    if (framed && chunk.complete && !read) {
       if (run < 0) {
         run = offset;
         std::memcpy(run_type, header + 4, 4);
       }
       bytes.Passing(chunk.length);
-      offset += chunk.next;
       continue;
     }
     if (run >= 0) PutRunHeader(image, run, offset, run_type);
     run = -1;
+    // The header, or the bytes that frame none, as the file has them.
     std::memcpy(image + offset, header, count);
-    if (read &&
-        !bytes.Get(static_cast<std::uint64_t>(offset) + chunk.data,
-                   static_cast<std::size_t>(chunk.available), image + offset + chunk.data)) {
+    if (read && !bytes.Get(static_cast<std::uint64_t>(chunk.data),
+                           static_cast<std::size_t>(chunk.available), image + chunk.data)) {
       return false;
     }
-    if (framing != pngc::ChunkFraming::kComplete) return true;
-    offset += chunk.next;
+    if (!framed || !chunk.complete) return true;
   }
-  if (run >= 0) PutRunHeader(image, run, offset, run_type);
-  return true;
 }
 
 }  // namespace

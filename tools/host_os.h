@@ -10,11 +10,12 @@
 #include <string>
 
 #include "platform/os.h"
+#include "stream/memory_stream.h"
 
 namespace hostos {
 
 // The plug-in takes sizes as signed 32-bit counts.
-constexpr std::uint64_t kMaxBytes = 0x7FFFFFFF;
+constexpr std::uint64_t kMaxBytes = pngc::kMaxStreamSize;
 
 // The plug-in's file name, and this program's folder with its trailing
 // separator ("" when it cannot be told), found without /proc where it is

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "png/chunk.h"
+#include "png/comment_text.h"
 #include "stream/memory_error.h"
 #include "writer/comment_parser.h"
 #include "writer/old_text_chunks.h"
@@ -114,19 +115,11 @@ std::uint32_t KeptBytesCrc(const Layout& layout, const std::uint8_t* image) {
   return static_cast<std::uint32_t>(crc);
 }
 
-// True when the comment text has a zTXt header line: only then can the
-// writer dispatch window messages (compressing it, or inflating an old zTXt
-// that it may stand for).
+// True when the comment text may have a zTXt header line: only then can
+// the writer dispatch window messages (compressing it, or inflating an old
+// zTXt that it may stand for).
 bool MayPumpMessages(const TBitMemoryStream& comment) {
-  const std::uint8_t* text = comment.GetMemory();
-  const std::int32_t size = comment.GetSize();
-  for (std::int32_t at = 0; at < size; ++at) {
-    // A line starts at the first byte, after a line feed, or two bytes
-    // after a zero byte; looked at loosely, which only costs a check more.
-    if (text[at] == '<' && (at == 0 || text[at - 1] == '\n' || (at >= 2 && text[at - 2] == 0)))
-      return true;
-  }
-  return false;
+  return MayHoldCompressedHeader(comment.GetMemory(), comment.GetSize());
 }
 
 }  // namespace
