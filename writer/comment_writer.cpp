@@ -61,12 +61,13 @@ Layout Plan(const std::uint8_t* image, std::int32_t size, OldTextChunks* old) {
     const ChunkKind kind = KindOf(chunk);
     const bool text = kind == ChunkKind::kText || kind == ChunkKind::kCompressedText;
     if (!chunk.complete) {
-      if (text && old != nullptr) old->Add(image + chunk.start, size - chunk.start, true);
+      if (text && old != nullptr)
+        old->Add(image + chunk.start, size - chunk.start, chunk.available, true);
     } else if (!text) {
       layout.Keep(chunk.start, chunk.next - chunk.start);  // length, type, data and CRC
       if (kind == ChunkKind::kHeader) layout.NewTextChunks();
     } else if (old != nullptr) {
-      old->Add(image + chunk.start, chunk.next - chunk.start, false);
+      old->Add(image + chunk.start, chunk.next - chunk.start, chunk.length, false);
     }
   }
   layout.Keep(walk.tail(), size - walk.tail());

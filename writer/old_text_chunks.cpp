@@ -97,10 +97,12 @@ OldTextChunks::OldTextChunks() : chunks_(std::make_unique<TBitMemoryStream>()) {
 
 OldTextChunks::~OldTextChunks() = default;
 
-void OldTextChunks::Add(const std::uint8_t* chunk, std::int32_t size, bool in_tail) {
+void OldTextChunks::Add(const std::uint8_t* chunk, std::int32_t size, std::int32_t data_size,
+                        bool in_tail) {
   Entry entry;
   entry.chunk = chunks_->GetSize();
   entry.chunk_size = size;
+  entry.data_size = data_size;
   entry.compressed = size >= kChunkHeaderSize &&
                      std::memcmp(chunk + 4, TypeOf(ChunkKind::kCompressedText), 4) == 0;
   entry.in_tail = in_tail;
@@ -111,13 +113,9 @@ void OldTextChunks::Add(const std::uint8_t* chunk, std::int32_t size, bool in_ta
 }
 
 bool OldTextChunks::Render(const Entry& entry, TRenderTarget& target) const {
-  // A complete chunk's data lies between header and CRC; one in the tail
-  // has what the image holds of it.
-  const std::int32_t data_size =
-      entry.chunk_size - kChunkHeaderSize - (entry.in_tail ? 0 : kChunkCrcSize);
   const std::uint8_t* data = chunks_->GetMemory() + entry.chunk + kChunkHeaderSize;
-  return RenderChunkData(data, std::max(data_size, 0), entry.compressed, target,
-                         InflateLimit(data_size));
+  return RenderChunkData(data, entry.data_size, entry.compressed, target,
+                         InflateLimit(entry.data_size));
 }
 
 void OldTextChunks::Prepare(std::int32_t text_size) {

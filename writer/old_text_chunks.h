@@ -44,10 +44,11 @@ class OldTextChunks {
   OldTextChunks& operator=(const OldTextChunks&) = delete;
 
   // Copies the chunk of `size` bytes at `chunk` (length, type, data, CRC),
-  // in file order; `in_tail`: a chunk cut short by the end of the image,
-  // whose bytes stay in the tail that is copied as it is. Called while the
+  // in file order, `data_size` of them its data; `in_tail`: a chunk cut
+  // short by the end of the image, whose bytes stay in the tail that is
+  // copied as it is (what it holds of its CRC is no data). Called while the
   // host's image is read, before any window message can run.
-  void Add(const std::uint8_t* chunk, std::int32_t size, bool in_tail);
+  void Add(const std::uint8_t* chunk, std::int32_t size, std::int32_t data_size, bool in_tail);
 
   // When the `size` bytes of comment text at `text` hold, from `at` (where a
   // section starts), a chunk's rendering as described above, appends that
@@ -62,6 +63,7 @@ class OldTextChunks {
   enum class State : std::uint8_t { kUnmeasured, kMeasured, kUnmatchable };
   struct Entry {
     std::int32_t chunk = 0, chunk_size = 0;  // in chunks_
+    std::int32_t data_size = 0;
     bool compressed = false, in_tail = false, taken = false;
     State state = State::kUnmeasured;
     std::uint64_t first_line = 0;  // hash of the rendering's first line
