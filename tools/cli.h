@@ -7,6 +7,7 @@
 #define PNGCOMMENT_TOOLS_CLI_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,8 +60,10 @@ struct CliOptions {
   std::vector<KeywordValue> values;      // set -k KEYWORD=TEXT, split
   std::vector<std::string> deletions;    // set --delete KEYWORD
   std::string charset;                   // --charset NAME; empty: the bytes as they are
-  bool json = false;                     // --json
-  bool compressed = false;               // --compressed: -k values as zTXt
+  bool json = false;                     // --json (set: FILE is a JSON file)
+  bool compressed = false;               // --compressed: -k values deflated
+  bool international = false;            // --international: new -k values as iTXt
+  bool recursive = false;                // -r: folders' PNG files
   bool allow_empty = false;              // --allow-empty
   bool preserve_time = false;            // -P
 };
@@ -69,28 +72,57 @@ struct CliOptions {
 
 // "NAME: CAUSE" on standard error.
 void Report(const std::string& name, const std::string& cause);
+// A line on standard output ("FILE: written").
+void Say(const std::string& line);
 // What to call FILE in a message: "standard input" for "-".
 std::string NameOf(const std::string& path);
 // stdout flushed; a write error turns the status into a failure.
 int Finish(int status);
 
+// Saves run this many files at once: each waits mostly for its disk flushes.
+constexpr std::size_t kSaveJobs = 8;
+
+// Runs `work` on each of `files`, up to `jobs` files at a time (each file by
+// one thread, the files in parallel), with no more than 256 MiB of files
+// started at once (a larger file alone); each file's lines (Report, Say)
+// come out together, in the files' order. Returns kExitOk when every call
+// did.
+int ForEachFile(const std::vector<std::string>& files, std::size_t jobs,
+                const std::function<int(const std::string& path)>& work);
+
+// The FILE arguments as the command takes them: with -r, each folder's PNG
+// files (by their signature; links and folders whose name starts with "."
+// are passed over), sorted by name. False (reported) for a folder without
+// -r, or one that cannot be read.
+bool ExpandFiles(const CliOptions& options, std::vector<std::string>* files);
+
 // ---- The files (cli_files.cpp)
 
-// One tEXt or zTXt chunk, as the plug-in shows it.
+// One text chunk: tEXt or zTXt, which the plug-in shows and writes, or
+// iTXt, which this host reads and edits itself.
 struct TextChunk {
   pngc::ChunkKind kind = pngc::ChunkKind::kText;
-  std::string keyword;    // its bytes
-  std::string rendering;  // its section of the comment text
-  std::string text;       // the text as shown, with LF line ends
+  std::string keyword;    // its bytes (iTXt: ISO-8859-1, by the PNG standard)
+  std::string text;       // as shown, LF line ends; iTXt: UTF-8
+  std::string rendering;  // tEXt, zTXt: its section of the comment text
+  // iTXt alone: its fields as read, and where it stands.
+  std::string language, translated_keyword;
+  bool compressed = false;  // stored deflated
+  bool readable = true;     // false: fields cut short, or a broken stream
+  pngc::PngChunk chunk;
 };
+
+// True for the kinds the plug-in shows in its comment text.
+inline bool InCommentText(const TextChunk& text) {
+  return text.kind != pngc::ChunkKind::kInternationalText;
+}
 
 // A PNG file as the host reads it: the chunks' texts and what the walk
 // met. Built from the same format library and rendering as the plug-in's.
 struct PngFile {
   std::string name;  // as messages call it
   hostos::FileImage image;
-  std::vector<TextChunk> texts;  // tEXt and zTXt, in file order
-  std::vector<pngc::InternationalText> international;
+  std::vector<TextChunk> texts;  // tEXt, zTXt and iTXt, in file order
   bool has_header = false;
   pngc::ImageHeader header;  // of the first IHDR
   bool cut_short = false;    // the bytes stop framing chunks before their end
@@ -101,8 +133,8 @@ struct PngFile {
 // `*why`) when it cannot.
 bool LoadPng(const CliPlugin& plugin, const std::string& path, bool whole, PngFile* file,
              std::string* why);
-// Says, once per file, that its iTXt chunks are there: the plug-in keeps
-// them as they are and does not show them.
+// Says, once per file, that its iTXt chunks are there, kept as they are and
+// not shown in the comment text.
 void NoteInternationalTexts(const PngFile& file);
 // What the walk met that a reader should know, or "" ("cut short by the end
 // of the file", "no IHDR chunk").
@@ -116,6 +148,8 @@ bool ReadComment(const CliPlugin& plugin, const PngFile& file, std::string* comm
 // which without --charset is the file's own bytes): double-byte in
 // Shift_JIS and code page 932.
 pngc::TextRules RulesOf(const std::string& charset);
+// True for a name of ISO-8859-1, the PNG standard's set for tEXt and zTXt.
+bool IsLatin1(const std::string& charset);
 
 // Converts `text` between character sets; false (with the cause in `*why`,
 // naming the line counted from `first_line`) for a character that cannot be
@@ -125,6 +159,79 @@ bool Convert(const std::string& from, const std::string& to, const std::string& 
 // Checks a --charset name once, before any file is touched.
 bool CharsetKnown(const CliOptions& options);
 
+// ---- Editing texts (cli_write.cpp)
+
+// A text as a save writes it: an old chunk kept byte for byte, or a new one.
+struct PlannedText {
+  const TextChunk* old = nullptr;  // kept as it is; null: made from the fields
+  pngc::ChunkKind kind = pngc::ChunkKind::kText;
+  std::string keyword, text;  // as stored: the file's bytes; iTXt: UTF-8
+  std::string language, translated_keyword;
+  bool compressed = false;              // iTXt: deflated
+  const TextChunk* replaces = nullptr;  // an iTXt a new iTXt stands in for, in its place
+};
+// Every text of the file, kept.
+std::vector<PlannedText> KeepAll(const PngFile& file);
+
+// How text typed by the user (or read from JSON) becomes a text's bytes.
+struct TextEncoding {
+  std::string from;     // the set it is typed in ("": the terminal's)
+  std::string charset;  // tEXt, zTXt: the file's set ("": the bytes as typed)
+  // A tEXt or zTXt text or keyword; false (with why) when it does not convert.
+  bool Plain(const std::string& typed, std::string* bytes, std::string* why) const;
+  // An iTXt keyword (ISO-8859-1), or text (UTF-8).
+  bool InternationalKeyword(const std::string& typed, std::string* bytes, std::string* why) const;
+  bool International(const std::string& typed, std::string* bytes, std::string* why) const;
+};
+
+// One keyword's change: its texts matched by `matches`; removed, or the
+// first given `value` in place (the others removed), or, when none
+// matches, a new text added at the end (tEXt; zTXt with `compressed`; iTXt
+// with `international`, or when the value does not fit ISO-8859-1 and that
+// is the file's set).
+struct KeywordChange {
+  std::function<bool(const PlannedText&)> matches;
+  bool remove = false;
+  std::string label;           // for messages: "-k Title"
+  std::string keyword, value;  // typed
+  std::string language;        // of a new iTXt
+};
+
+// Whether a text's keyword is the one typed: compared as the file holds it
+// (tEXt, zTXt: in the file's set; iTXt: ISO-8859-1).
+class KeywordMatch {
+ public:
+  KeywordMatch(const std::string& typed, const TextEncoding& encoding);
+  bool operator()(pngc::ChunkKind kind, const std::string& keyword) const;
+
+ private:
+  std::string plain_, international_;
+  bool has_plain_ = false, has_international_ = false;
+};
+// The text `change` makes where `like` stood (its kind, keyword and iTXt
+// fields kept), or, with `like` null, the new text it adds: tEXt, zTXt with
+// `compressed`, iTXt with `international` (in the change's language) or
+// for a value ISO-8859-1 cannot hold where that is the file's set. False
+// (with why) when the value cannot be stored.
+bool MakeText(const KeywordChange& change, const PlannedText* like, const TextEncoding& encoding,
+              bool compressed, bool international, PlannedText* made, std::string* why);
+// Applies `changes` to `plan` in order; false (reported against `name`)
+// when a value cannot be stored.
+bool ApplyChanges(const std::vector<KeywordChange>& changes, const TextEncoding& encoding,
+                  bool compressed, bool international, const std::string& name,
+                  std::vector<PlannedText>* plan);
+
+// Makes each new text that equals one of the file's texts not kept (kind,
+// keyword, text, an iTXt's fields) that text, kept byte for byte. True when
+// the plan then keeps every text of the file as it is, in its order.
+bool Settle(const PngFile& file, std::vector<PlannedText>* plan);
+
+// Saves `plan` into `target` ("-": standard output) from `file` read from
+// `source`: the comment text of its tEXt and zTXt, the image with its iTXt
+// chunks changed where they changed. False (reported) when it fails.
+bool SavePlan(const CliPlugin& plugin, const std::string& source, const std::string& target,
+              const PngFile& file, const std::vector<PlannedText>& plan, bool keep_time);
+
 // ---- The commands (cli_read.cpp, cli_write.cpp)
 
 int RunInfo(const CliPlugin& plugin, const CliOptions& options);
@@ -132,6 +239,8 @@ int RunGet(const CliPlugin& plugin, const CliOptions& options);
 int RunSet(const CliPlugin& plugin, const CliOptions& options);
 int RunEdit(const CliPlugin& plugin, const CliOptions& options);
 int RunClear(const CliPlugin& plugin, const CliOptions& options);
+int RunJson(const CliPlugin& plugin, const CliOptions& options);
+int RunSetJson(const CliPlugin& plugin, const CliOptions& options);
 int RunVersion(const CliPlugin& plugin);
 
 #endif

@@ -1,9 +1,14 @@
 // The command-line host's view of a file, its texts, character sets and
 // reporting: what every command shares.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <condition_variable>
 #include <cstdio>
+#include <initializer_list>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "png/text_rendering.h"
 #include "stream/memory_error.h"
@@ -56,6 +61,12 @@ std::string TextOf(const std::string& keyword, const std::string& rendering) {
   return text;
 }
 
+// The lines a file's work says, kept while other files' work runs.
+struct Lines {
+  std::string out, err;
+};
+thread_local Lines* t_lines = nullptr;
+
 // Takes the file's chunks apart with the plug-in's own walk and rendering.
 void TakeApart(PngFile* file) {
   const auto size = static_cast<std::int32_t>(file->image.size());
@@ -69,9 +80,23 @@ void TakeApart(PngFile* file) {
       file->has_header = true;
       file->header = pngc::ReadImageHeader(image + chunk.data);
     }
+    if (kind == pngc::ChunkKind::kInternationalText && chunk.complete) {
+      pngc::InternationalText read = pngc::ReadInternationalText(image, chunk);
+      TextChunk text;
+      text.kind = kind;
+      text.keyword = std::move(read.keyword);
+      text.text = std::move(read.text);
+      text.language = std::move(read.language);
+      text.translated_keyword = std::move(read.translated_keyword);
+      text.compressed = read.compressed;
+      text.readable = read.readable;
+      text.chunk = chunk;
+      file->texts.push_back(std::move(text));
+    }
     if (kind != pngc::ChunkKind::kText && kind != pngc::ChunkKind::kCompressedText) continue;
     TextChunk text;
     text.kind = kind;
+    text.chunk = chunk;
     const std::uint8_t* data = image + chunk.data;
     const std::uint8_t* end = std::find(data, data + chunk.available, 0);
     text.keyword.assign(reinterpret_cast<const char*>(data), static_cast<std::size_t>(end - data));
@@ -82,13 +107,128 @@ void TakeApart(PngFile* file) {
     file->texts.push_back(std::move(text));
   }
   file->cut_short = walk.tail() < size;
-  file->international = pngc::ReadInternationalTexts(image, size);
 }
+
+// True when `charset` is one of `names`, compared in lower case without
+// "-" and "_" ("Shift_JIS" is "shiftjis").
+bool NamedAmong(const std::string& charset, std::initializer_list<const char*> names) {
+  std::string name;
+  for (const char c : charset) {
+    if (c != '-' && c != '_')
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return std::any_of(names.begin(), names.end(),
+                     [&name](const char* known) { return name == known; });
+}
+
+// Sizes of files not yet read count against this many bytes in memory.
+constexpr std::uint64_t kFilesInMemory = std::uint64_t{256} << 20;
 
 }  // namespace
 
 void Report(const std::string& name, const std::string& cause) {
-  std::fprintf(stderr, "%s: %s\n", name.c_str(), cause.c_str());
+  const std::string line = name + ": " + cause + "\n";
+  if (t_lines != nullptr) {
+    t_lines->err += line;
+  } else {
+    std::fputs(line.c_str(), stderr);
+  }
+}
+
+void Say(const std::string& line) {
+  if (t_lines != nullptr) {
+    t_lines->out += line + "\n";
+  } else {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);  // keeps the order with error lines on a terminal
+  }
+}
+
+int ForEachFile(const std::vector<std::string>& files, std::size_t jobs,
+                const std::function<int(const std::string& path)>& work) {
+  if (jobs <= 1 || files.size() <= 1) {
+    int status = kExitOk;
+    for (const std::string& path : files) status = std::max(status, work(path));
+    return status;
+  }
+  struct Done {
+    bool done = false;
+    int status = kExitOk;
+    Lines lines;
+  };
+  std::vector<Done> results(files.size());
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::uint64_t in_memory = 0;
+  std::size_t next = 0;
+  const auto worker = [&] {
+    for (;;) {
+      std::size_t index;
+      std::uint64_t size = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (next == files.size()) return;
+        index = next++;
+        hostos::FileIdentity identity;
+        if (files[index] != "-" && hostos::IdentityOf(files[index], &identity))
+          size = identity.size;
+        changed.wait(lock, [&] { return in_memory == 0 || in_memory + size <= kFilesInMemory; });
+        in_memory += size;
+      }
+      Lines lines;
+      t_lines = &lines;
+      int status = kExitFailed;
+      try {
+        status = work(files[index]);
+      } catch (const std::exception&) {
+        Report(NameOf(files[index]), "out of memory");
+      }
+      t_lines = nullptr;
+      std::lock_guard<std::mutex> lock(mutex);
+      in_memory -= size;
+      results[index] = {true, status, std::move(lines)};
+      changed.notify_all();
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < std::min(jobs, files.size()); ++i) threads.emplace_back(worker);
+  // Each file's lines as soon as those of the files before it are out.
+  int status = kExitOk;
+  for (std::size_t shown = 0; shown < files.size(); ++shown) {
+    Lines lines;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return results[shown].done; });
+      status = std::max(status, results[shown].status);
+      lines = std::move(results[shown].lines);
+    }
+    std::fputs(lines.err.c_str(), stderr);
+    std::fputs(lines.out.c_str(), stdout);
+    std::fflush(stdout);
+  }
+  for (std::thread& thread : threads) thread.join();
+  return status;
+}
+
+bool ExpandFiles(const CliOptions& options, std::vector<std::string>* files) {
+  files->clear();
+  bool ok = true;
+  for (const std::string& path : options.files) {
+    if (path == "-" || !hostos::IsFolder(path)) {
+      files->push_back(path);
+      continue;
+    }
+    if (!options.recursive) {
+      Report(path, "is a folder (-r reads the PNG files in it)");
+      ok = false;
+      continue;
+    }
+    if (!hostos::FindPngFiles(path, files)) {
+      Report(path, "cannot read the folder");
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 std::string NameOf(const std::string& path) { return path == "-" ? "standard input" : path; }
@@ -152,13 +292,13 @@ bool LoadPng(const CliPlugin& plugin, const std::string& path, bool whole, PngFi
   return true;
 }
 
-// Says, once per file, that its iTXt chunks are there: the plug-in keeps
-// them as they are and does not show them.
 void NoteInternationalTexts(const PngFile& file) {
-  const std::size_t count = file.international.size();
+  const auto count = static_cast<std::size_t>(
+      std::count_if(file.texts.begin(), file.texts.end(),
+                    [](const TextChunk& text) { return !InCommentText(text); }));
   if (count == 0) return;
-  std::fprintf(stderr, "%s: %zu iTXt chunk%s (international text) kept unchanged, not shown\n",
-               file.name.c_str(), count, count == 1 ? "" : "s");
+  Report(file.name, std::to_string(count) + " iTXt chunk" + (count == 1 ? "" : "s") +
+                        " (international text) kept unchanged, not shown");
 }
 
 std::string Warnings(const PngFile& file) {
@@ -197,16 +337,15 @@ bool ReadComment(const CliPlugin& plugin, const PngFile& file, std::string* comm
 }
 
 pngc::TextRules RulesOf(const std::string& charset) {
-  std::string name;
-  for (const char c : charset.empty() ? hostos::TerminalCharset() : charset) {
-    if (c != '-' && c != '_')
-      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  for (const char* shift_jis :
-       {"shiftjis", "sjis", "cp932", "ms932", "windows31j", "932", "mskanji", "csshiftjis"}) {
-    if (name == shift_jis) return pngc::kShiftJis;
-  }
-  return pngc::kSingleByte;
+  return NamedAmong(
+             charset.empty() ? hostos::TerminalCharset() : charset,
+             {"shiftjis", "sjis", "cp932", "ms932", "windows31j", "932", "mskanji", "csshiftjis"})
+             ? pngc::kShiftJis
+             : pngc::kSingleByte;
+}
+
+bool IsLatin1(const std::string& charset) {
+  return NamedAmong(charset, {"iso88591", "latin1", "l1", "cp819", "ibm819", "28591", "isoir100"});
 }
 
 bool Convert(const std::string& from, const std::string& to, const std::string& text,
@@ -231,6 +370,6 @@ bool Convert(const std::string& from, const std::string& to, const std::string& 
 
 bool CharsetKnown(const CliOptions& options) {
   if (options.charset.empty() || !hostos::UnknownCharset(options.charset)) return true;
-  std::fprintf(stderr, "pngcomment: unknown character set '%s'\n", options.charset.c_str());
+  Report("pngcomment", "unknown character set '" + options.charset + "'");
   return false;
 }

@@ -30,6 +30,8 @@ enum class Option {
   kJson,
   kCharset,
   kCompressed,
+  kInternational,
+  kRecursive,
   kAllowEmpty,
   kPreserveTime,
 };
@@ -58,6 +60,9 @@ const OptionForm kOptionForms[] = {
     {Option::kCharset, "--charset", "--charset NAME", "--charset needs a name",
      &CliOptions::charset},
     {Option::kCompressed, "--compressed", "--compressed", nullptr, &CliOptions::compressed},
+    {Option::kInternational, "--international", "--international", nullptr,
+     &CliOptions::international},
+    {Option::kRecursive, "-r,--recursive", "-r, --recursive", nullptr, &CliOptions::recursive},
     {Option::kAllowEmpty, "--allow-empty", "--allow-empty", nullptr, &CliOptions::allow_empty},
     {Option::kPreserveTime, "-P,--preserve-time", "-P, --preserve-time", nullptr,
      &CliOptions::preserve_time},
@@ -90,53 +95,63 @@ const std::string kCharsetNames = "(iconv's names; on Windows also code page num
 const Command kCommands[] = {
     {"info",
      "  info FILE...                  the image summary of each FILE\n",
-     "info [--json [--charset NAME]] FILE...\n",
+     "info [--json [--charset NAME]] [-r] FILE...\n",
      "Prints the image summary of each FILE (size, colour type, depth,\n"
      "interlace, file size). With several files, a line \"FILE:\" comes before\n"
      "each summary; a file that fails is reported and the next one read. A file\n"
      "cut short, or without IHDR, is read as far as it goes, with a warning.\n",
      {{Option::kJson,
-       "one JSON array, an object per file (\"SourceFile\", the\n"
-       "image's values, \"Texts\", \"InternationalTexts\" for iTXt\n"
-       "chunks, read-only, and \"Warning\" or \"Error\"), as exiftool\n"
-       "-json gives"},
+       "one JSON array, an object per file, as exiftool -json\n"
+       "gives: \"SourceFile\", the image's values, each text as a\n"
+       "tag named as exiftool names it (\"Title\"), every text in\n"
+       "\"Texts\" (tEXt, zTXt, iTXt), and \"Warning\" or \"Error\""},
       {Option::kCharset,
-       "the character set the texts are decoded from for JSON\n"
-       "(default ISO-8859-1, the PNG standard's)"}},
+       "the character set tEXt and zTXt texts are decoded from\n"
+       "for JSON (default ISO-8859-1, the PNG standard's)"},
+      {Option::kRecursive, "a FILE that is a folder: the PNG files in it and below"}},
      1,
      SIZE_MAX,
      RunInfo},
     {"get",
      "  get FILE... [-k KEYWORD]      the comment text, or one keyword's text\n",
-     "get [-k KEYWORD]... [--json] [--charset NAME] FILE...\n",
+     "get [-k KEYWORD]... [--json] [--charset NAME] [-r] FILE...\n",
      "Prints the comment text of each FILE exactly as the plug-in renders it,\n"
      "lines ending in CR LF; with several files, a line \"==> FILE <==\" comes\n"
-     "before each. A PNG without text prints nothing.\n",
+     "before each. A PNG without text prints nothing. iTXt chunks (UTF-8) are\n"
+     "not part of the comment text: -k and --json show them.\n",
      {{Option::kKeyword,
        "only the text of KEYWORD's chunks (no header), each\n"
-       "followed by a line end; a missing one is an error"},
+       "followed by a line end, iTXt chunks' too; a missing one is\n"
+       "an error"},
       {Option::kJson, "as for info, with the texts (only KEYWORD's with -k)"},
       {Option::kCharset,
        "convert the text (and KEYWORD) from NAME to this\n"
        "terminal's character set; NAME as iconv names it, on\n"
-       "Windows also a code page number"}},
+       "Windows also a code page number"},
+      {Option::kRecursive, "a FILE that is a folder: the PNG files in it and below"}},
      1,
      SIZE_MAX,
      RunGet},
     {"set",
      "  set FILE [TEXTFILE|-]         replace the comment text\n"
-     "  set FILE -k KEYWORD=TEXT...   set (or --delete) single keywords\n",
+     "  set FILE... -k KEYWORD=TEXT   set (or --delete) single keywords\n"
+     "  set --json JSONFILE           apply the texts of get --json's output\n",
      "set FILE [TEXTFILE|-] [OPTIONS]\n"
-     "       pngcomment set FILE (-k KEYWORD=TEXT | -k KEYWORD - | --delete KEYWORD)... "
-     "[OPTIONS]\n",
+     "       pngcomment set FILE... (-k KEYWORD=TEXT | -k KEYWORD - | --delete KEYWORD)... "
+     "[OPTIONS]\n"
+     "       pngcomment set --json JSONFILE|- [--charset NAME] [-P]\n",
      "The first form replaces every tEXt and zTXt chunk of FILE with the chunks\n"
      "described by the comment text read from TEXTFILE, or from standard input\n"
-     "when TEXTFILE is \"-\" or omitted. The second sets single keywords: -k\n"
-     "replaces KEYWORD's first chunk in place (its others go) or adds one at\n"
-     "the end; \"-k KEYWORD -\" reads that text from standard input; --delete\n"
-     "removes KEYWORD's chunks, and a KEYWORD the file does not hold is an\n"
-     "error. Every other chunk stays as it is. Prints \"FILE: written\"\n"
-     "(\"OUT: written\" with -o).\n"
+     "when TEXTFILE is \"-\" or omitted; iTXt chunks stay. The second sets single\n"
+     "keywords in each FILE: -k replaces KEYWORD's first chunk in place, as the\n"
+     "kind it is (tEXt, zTXt or iTXt; its others go), or adds one at the end;\n"
+     "\"-k KEYWORD -\" reads that text from standard input; --delete removes\n"
+     "KEYWORD's chunks, and a KEYWORD the file does not hold is an error. Every\n"
+     "other chunk stays as it is. Several files are saved at once. The third\n"
+     "reads a JSON array as 'get --json' prints it and, for each record's\n"
+     "\"SourceFile\", applies the tags and \"Texts\" that differ from the file's\n"
+     "(a tag of null removes its texts). Prints \"FILE: written\" (\"OUT:\n"
+     "written\" with -o), or \"FILE: unchanged\".\n"
      "\n"
      "The text is made safe first: a UTF-8 byte-order mark is dropped, and each\n"
      "LF not after a CR becomes CR LF. An empty text, and a TEXTFILE that is a\n"
@@ -148,7 +163,12 @@ const Command kCommands[] = {
        "terminal) and leave FILE as it is"},
       {Option::kKeywordValue, "set KEYWORD's text (\"-k KEYWORD -\": from standard input)"},
       {Option::kDelete, "remove KEYWORD's chunks"},
-      {Option::kCompressed, "-k values as zTXt chunks"},
+      {Option::kCompressed, "-k values deflated (a new one as zTXt)"},
+      {Option::kInternational,
+       "new -k values as iTXt chunks (UTF-8); with --charset\n"
+       "latin1 a value ISO-8859-1 cannot hold is one anyway"},
+      {Option::kJson, "FILE is a JSON array, as get --json prints it"},
+      {Option::kRecursive, "a FILE that is a folder: the PNG files in it and below"},
       {Option::kCharset,
        "convert the text from this terminal's character set to\n"
        "NAME before it is written; a section left as it was\n"
@@ -156,7 +176,7 @@ const Command kCommands[] = {
       {Option::kAllowEmpty, "an empty text removes every text chunk"},
       {Option::kPreserveTime, "keep FILE's modification time"}},
      1,
-     2,
+     SIZE_MAX,
      RunSet},
     {"edit",
      "  edit FILE                     edit the comment text in an editor\n",
@@ -185,11 +205,13 @@ const Command kCommands[] = {
      RunEdit},
     {"clear",
      "  clear FILE...                 remove every text chunk\n",
-     "clear [-P] FILE... | clear [-P] FILE -o OUT\n",
-     "Removes every tEXt and zTXt chunk of each FILE, printing \"FILE: cleared\";\n"
-     "a file without any is left alone (\"no text chunks, nothing written\"), and\n"
-     "a file that fails is reported and the next one cleared.\n",
+     "clear [-P] [-r] FILE... | clear [-P] FILE -o OUT\n",
+     "Removes every tEXt, zTXt and iTXt chunk of each FILE, printing \"FILE:\n"
+     "cleared\"; a file without any is left alone (\"no text chunks, nothing\n"
+     "written\"), and a file that fails is reported and the others cleared.\n"
+     "Several files are saved at once.\n",
      {{Option::kOutput, "write the result to OUT (\"-\": standard output, not a\nterminal)"},
+      {Option::kRecursive, "a FILE that is a folder: the PNG files in it and below"},
       {Option::kPreserveTime, "keep FILE's modification time"}},
      1,
      SIZE_MAX,
@@ -271,7 +293,10 @@ std::string Parse(const Command& command, std::vector<std::string> args, CliOpti
   // "-k KEYWORD -" is one option of two words: the text comes from
   // standard input. CLI11 sees "-k KEYWORD" alone.
   std::vector<std::string> from_stdin;
-  for (std::size_t i = 0; i + 2 < args.size(); ++i) {
+  const bool assigns =
+      std::any_of(command.options.begin(), command.options.end(),
+                  [](const OptionUse& use) { return use.option == Option::kKeywordValue; });
+  for (std::size_t i = 0; assigns && i + 2 < args.size(); ++i) {
     if (args[i] == "--") break;
     if (args[i] == "-k" && args[i + 1].find('=') == std::string::npos && args[i + 2] == "-") {
       from_stdin.push_back(args[i + 1]);
@@ -352,17 +377,31 @@ std::string Check(const Command& command, const CliOptions& options) {
   if (options.files.size() < command.min_files) return "no FILE given";
   if (options.files.size() > command.max_files) return "too many arguments";
   const bool keyword_edits = !options.values.empty() || !options.deletions.empty();
-  if (keyword_edits && options.files.size() > 1)
-    return "a TEXTFILE and -k or --delete exclude each other";
+  const bool many = name == "info" || name == "get" || name == "clear" || keyword_edits;
+  if (name == "set" && options.json) {
+    if (keyword_edits) return "--json and -k or --delete exclude each other";
+    if (options.files.size() > 1) return "--json reads one JSONFILE";
+    if (!options.out.empty() || options.recursive || options.compressed || options.allow_empty)
+      return "--json takes only --charset and -P";
+  } else if (!many && options.files.size() > 2) {
+    return "too many arguments (-k or --delete set keywords in several files)";
+  }
+  if (options.recursive && !many) return "-r goes with several FILEs (set: with -k or --delete)";
+  if (!options.out.empty() && (options.files.size() > (many ? 1 : 2) || options.recursive))
+    return "-o takes one FILE";
+  if (name == "edit" && options.files[0] == "-") return "edit needs a file, not standard input";
+  const bool writes_png = name == "clear" || keyword_edits;
+  if (writes_png && options.files.size() > 1 &&
+      std::find(options.files.begin(), options.files.end(), "-") != options.files.end())
+    return "FILE - goes alone (its PNG is written to standard output)";
   int from_stdin = 0;
   for (const KeywordValue& value : options.values) from_stdin += value.from_stdin;
   for (const std::string& file : options.files) from_stdin += file == "-";
-  if (name == "set" && !keyword_edits && options.files.size() == 1)
+  if (name == "set" && !keyword_edits && !options.json && options.files.size() == 1)
     ++from_stdin;  // TEXTFILE left out
   if (from_stdin > 1) return "only one thing can be read from standard input";
-  if (name == "clear" && !options.out.empty() && options.files.size() > 1)
-    return "-o takes one FILE";
   if (options.compressed && options.values.empty()) return "--compressed goes with -k";
+  if (options.international && options.values.empty()) return "--international goes with -k";
   if (!options.charset.empty() && name == "info" && !options.json)
     return "--charset goes with --json";
   return "";

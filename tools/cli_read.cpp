@@ -1,6 +1,5 @@
-// The commands that read: info, get and their JSON, --version.
+// The commands that read: info, get, --version.
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
 #include "plugin/version.h"
 #include "tools/cli.h"
@@ -8,116 +7,10 @@
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-// What --json decodes texts with when no --charset is given: the PNG
-// standard's, which maps every byte.
-constexpr const char* kPngCharset = "ISO-8859-1";
-
 void ReportWarnings(const PngFile& file) {
   if (const std::string warnings = Warnings(file); !warnings.empty())
     Report(file.name, "warning: " + warnings);
 }
-
-// The texts of the keywords asked for (all without -k), each once in file
-// order; the keywords met in none go to `*missing`. A keyword is compared
-// as the file holds it: converted from the terminal's set with --charset.
-std::vector<const TextChunk*> Selected(const PngFile& file, const CliOptions& options,
-                                       std::vector<std::string>* missing, std::string* why) {
-  std::vector<const TextChunk*> selected;
-  if (options.keywords.empty()) {
-    for (const TextChunk& text : file.texts) selected.push_back(&text);
-    return selected;
-  }
-  for (const std::string& keyword : options.keywords) {
-    std::string bytes = keyword;
-    if (!options.charset.empty() && !Convert("", options.charset, keyword, &bytes, why)) return {};
-    bool found = false;
-    for (const TextChunk& text : file.texts) {
-      if (text.keyword != bytes) continue;
-      selected.push_back(&text);
-      found = true;
-    }
-    if (!found) missing->push_back(keyword);
-  }
-  return selected;
-}
-
-std::string Missing(const std::vector<std::string>& keywords) {
-  std::string list;
-  for (const std::string& keyword : keywords) list += (list.empty() ? "" : ", ") + keyword;
-  return "no text chunk with the keyword " + list;
-}
-
-// One --json record, as exiftool's -json gives one: the file, the image
-// header's values, the texts decoded to UTF-8, the iTXt chunks read-only,
-// then a warning or an error. False when the file failed.
-bool JsonRecord(const CliPlugin& plugin, const std::string& path, const CliOptions& options,
-                Json* record) {
-  (*record)["SourceFile"] = hostos::SystemTextToUtf8(NameOf(path));
-  PngFile file;
-  std::string why;
-  if (!LoadPng(plugin, path, false, &file, &why)) {
-    (*record)["Error"] = why;
-    return false;
-  }
-  if (file.has_header) {
-    (*record)["ImageWidth"] = file.header.width;
-    (*record)["ImageHeight"] = file.header.height;
-    (*record)["ColorType"] = pngc::ColourTypeName(file.header.colour_type);
-    (*record)["BitDepth"] = file.header.bit_depth;
-    (*record)["Interlace"] = pngc::InterlaceName(file.header.interlace);
-  }
-  (*record)["FileSize"] = file.image.size();
-  const std::string charset = options.charset.empty() ? kPngCharset : options.charset;
-  std::vector<std::string> missing;
-  Json texts = Json::array();
-  for (const TextChunk* text : Selected(file, options, &missing, &why)) {
-    std::string keyword, utf8;
-    if (!Convert(charset, "UTF-8", text->keyword, &keyword, &why) ||
-        !Convert(charset, "UTF-8", text->text, &utf8, &why)) {
-      break;
-    }
-    texts.push_back({{"keyword", keyword}, {"type", pngc::TypeOf(text->kind)}, {"text", utf8}});
-  }
-  (*record)["Texts"] = texts;
-  Json international = Json::array();
-  for (const pngc::InternationalText& text : file.international) {
-    Json entry = {{"keyword", text.keyword},
-                  {"language", text.language},
-                  {"translatedKeyword", text.translated_keyword},
-                  {"text", text.text},
-                  {"readOnly", true}};
-    if (!text.readable) entry["damaged"] = true;
-    international.push_back(entry);
-  }
-  if (!international.empty()) (*record)["InternationalTexts"] = international;
-  if (const std::string warnings = Warnings(file); !warnings.empty())
-    (*record)["Warning"] = warnings;
-  if (!missing.empty() && why.empty()) why = Missing(missing);
-  if (!why.empty()) {
-    Report(file.name, why);
-    (*record)["Error"] = why;
-  }
-  return why.empty();
-}
-
-// The --json output of info and get: an array, one object per file.
-int RunJson(const CliPlugin& plugin, const CliOptions& options) {
-  int status = kExitOk;
-  Json records = Json::array();
-  for (const std::string& path : options.files) {
-    Json record;
-    if (!JsonRecord(plugin, path, options, &record)) status = kExitFailed;
-    records.push_back(std::move(record));
-  }
-  // Bytes that are no UTF-8 (a name in a legacy set) come out as U+FFFD.
-  const std::string out = records.dump(2, ' ', false, Json::error_handler_t::replace);
-  std::printf("%s\n", out.c_str());
-  return Finish(status);
-}
-
-}  // namespace
 
 // Loads `path` and, when `comment` is given, reads the plug-in's comment
 // text and summary; warns of what the walk met. False (reported, and the
@@ -135,15 +28,18 @@ bool Open(const CliPlugin& plugin, const std::string& path, PngFile* file, std::
   return false;
 }
 
+}  // namespace
+
 int RunInfo(const CliPlugin& plugin, const CliOptions& options) {
   if (options.json) return CharsetKnown(options) ? RunJson(plugin, options) : kExitFailed;
-  int status = kExitOk;
+  std::vector<std::string> files;
+  int status = ExpandFiles(options, &files) ? kExitOk : kExitFailed;
   bool first = true;
-  for (const std::string& path : options.files) {
+  for (const std::string& path : files) {
     PngFile file;
     std::string comment, summary;
     if (!Open(plugin, path, &file, &comment, &summary, &status)) continue;
-    if (options.files.size() > 1) std::printf("%s%s:\n", first ? "" : "\n", file.name.c_str());
+    if (files.size() > 1) std::printf("%s%s:\n", first ? "" : "\n", file.name.c_str());
     first = false;
     // The summary's CR LF as this system's line end: text-mode output on
     // Windows turns LF back into CR LF.
@@ -160,32 +56,43 @@ int RunInfo(const CliPlugin& plugin, const CliOptions& options) {
 int RunGet(const CliPlugin& plugin, const CliOptions& options) {
   if (!CharsetKnown(options)) return kExitFailed;
   if (options.json) return RunJson(plugin, options);
-  int status = kExitOk;
+  std::vector<std::string> files;
+  int status = ExpandFiles(options, &files) ? kExitOk : kExitFailed;
   bool first = true;
-  for (const std::string& path : options.files) {
+  const TextEncoding encoding{"", options.charset};
+  std::vector<KeywordMatch> matches;
+  for (const std::string& keyword : options.keywords) matches.emplace_back(keyword, encoding);
+  for (const std::string& path : files) {
     PngFile file;
     std::string comment, summary, why;
     if (!Open(plugin, path, &file, options.keywords.empty() ? &comment : nullptr, &summary,
               &status)) {
       continue;
     }
-    NoteInternationalTexts(file);
     // The comment text byte for byte, lines ending in CR LF, as the plug-in
-    // gives it; or the texts of the keywords asked for, each with a line end.
-    std::string out = comment, missing_texts;
-    if (!options.keywords.empty()) {
-      std::vector<std::string> missing;
-      out.clear();
-      for (const TextChunk* text : Selected(file, options, &missing, &why))
-        out += text->text + "\n";
-      if (!missing.empty()) missing_texts = Missing(missing);
+    // gives it; or the texts of the keywords asked for, each with a line end,
+    // in file order: iTXt chunks' too, from UTF-8.
+    std::string out, missing;
+    if (options.keywords.empty()) {
+      NoteInternationalTexts(file);
+      out = comment;
+      if (!options.charset.empty() && !Convert(options.charset, "", comment, &out, &why))
+        out.clear();
     }
-    if (why.empty() && !options.charset.empty()) {
-      std::string converted;
-      if (Convert(options.charset, "", out, &converted, &why)) out = converted;
+    for (std::size_t k = 0; k < matches.size() && why.empty(); ++k) {
+      bool found = false;
+      for (const TextChunk& text : file.texts) {
+        if (!matches[k](text.kind, text.keyword)) continue;
+        found = true;
+        std::string shown = text.text;
+        const std::string from = InCommentText(text) ? options.charset : "UTF-8";
+        if (!from.empty() && !Convert(from, "", text.text, &shown, &why)) break;
+        out += shown + "\n";
+      }
+      if (!found) missing += (missing.empty() ? "" : ", ") + options.keywords[k];
     }
-    if (!why.empty() || !missing_texts.empty()) {
-      Report(file.name, why.empty() ? missing_texts : why);
+    if (!why.empty() || !missing.empty()) {
+      Report(file.name, why.empty() ? "no text chunk with the keyword " + missing : why);
       status = kExitFailed;
       if (!why.empty()) continue;
     }
@@ -193,7 +100,7 @@ int RunGet(const CliPlugin& plugin, const CliOptions& options) {
     // as text, with this system's line ends.
     const char* line_end = options.keywords.empty() ? hostos::kLineEnd : "\n";
     if (options.keywords.empty()) hostos::SetBinary(stdout);
-    if (options.files.size() > 1) {
+    if (files.size() > 1) {
       std::printf("%s==> %s <==%s", first ? "" : line_end, file.name.c_str(), line_end);
     }
     first = false;

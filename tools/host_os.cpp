@@ -8,6 +8,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/file_replace.h"
 #include "platform/large_pages.h"
 #include "png/chunk.h"
 #include "stream/big_endian.h"
@@ -135,6 +136,36 @@ bool WalkChunks(WindowedBytes& bytes, std::uint8_t* image, std::int32_t total) {
 }
 
 }  // namespace
+
+bool FindPngFiles(const std::string& folder, std::vector<std::string>* files) {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(folder, &entries)) return false;
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  const std::string prefix = folder.empty() || folder.back() == kSeparator || folder.back() == '/'
+                                 ? folder
+                                 : folder + kSeparator;
+  bool ok = true;
+  for (const FolderEntry& entry : entries) {
+    const std::string path = prefix + entry.name;
+    if (entry.folder && entry.name[0] != '.') {
+      ok = FindPngFiles(path, files) && ok;
+    } else if (entry.regular &&
+               pngc::os::KindOfTemporary(entry.name.c_str()) == pngc::os::TemporaryKind::kNone) {
+      std::uint8_t head[pngc::kPngSignatureSize] = {};
+      std::FILE* in = std::fopen(path.c_str(), "rb");
+      if (in == nullptr) {
+        files->push_back(path);  // for its failure to be reported
+        continue;
+      }
+      const bool png = std::fread(head, 1, sizeof head, in) == sizeof head &&
+                       std::memcmp(head, pngc::kPngSignature, sizeof head) == 0;
+      std::fclose(in);
+      if (png) files->push_back(path);
+    }
+  }
+  return ok;
+}
 
 bool FileImage::ReadChunksOnly(std::FILE* in) {
   WindowedBytes bytes(in, size_);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/os.h"
 #include "stream/memory_stream.h"
@@ -133,8 +134,18 @@ bool UnknownCharset(const std::string& name);
 // The terminal's character set, as ConvertText names it ("UTF-8", "932").
 std::string TerminalCharset();
 // Text in the system's own set (file names: the locale's; on Windows the
-// ANSI code page) as UTF-8, for JSON; bytes that do not convert are kept.
+// ANSI code page) as UTF-8, for JSON, and back; bytes that do not convert
+// are kept.
 std::string SystemTextToUtf8(const std::string& text);
+std::string Utf8ToSystemText(const std::string& utf8);
+
+// True when `path` names a folder (through links).
+bool IsFolder(const std::string& path);
+// Appends the PNG files (by their first eight bytes) below `folder` to
+// `files`, each folder's entries sorted by name. Links are not followed, and
+// folders whose name starts with "." are passed over, as are this program's
+// own temporary files. False when a folder cannot be read.
+bool FindPngFiles(const std::string& folder, std::vector<std::string>* files);
 
 // A file's modification time, to put back after a save (-P).
 struct FileTime {
@@ -162,6 +173,14 @@ std::string ErrorText(std::uint32_t error, pngc::os::SaveStep step, const std::s
 // memory brought in page by page as it is touched; reading an open file at
 // an offset.
 bool RegularFileSize(std::FILE* in, std::uint64_t* size, bool* folder);
+// A folder's entries, links told apart from what they name; false when it
+// cannot be read.
+struct FolderEntry {
+  std::string name;
+  bool folder = false, regular = false;  // neither for a link
+};
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
+extern const char kSeparator;
 // Temporary files to remove when a signal ends the program.
 void RememberTemporary(const std::string& path);
 void ForgetTemporary(const std::string& path);

@@ -1,4 +1,5 @@
 // The host's seam on Linux and other POSIX systems.
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
@@ -148,6 +149,27 @@ void SetBinary(std::FILE*) {}
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
+const char kSeparator = '/';
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat info {};
+    if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    entries->push_back({name, S_ISDIR(info.st_mode), S_ISREG(info.st_mode)});
+  }
+  closedir(dir);
+  return true;
+}
+
 bool TempTextFile::Create(const std::string& bytes) {
   const char* folder = std::getenv("TMPDIR");
   std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
@@ -239,6 +261,12 @@ std::string SystemTextToUtf8(const std::string& text) {
   std::string utf8;
   std::size_t bad = 0;
   return ConvertText("", "UTF-8", text, &utf8, &bad) ? utf8 : text;
+}
+
+std::string Utf8ToSystemText(const std::string& utf8) {
+  std::string text;
+  std::size_t bad = 0;
+  return ConvertText("UTF-8", "", utf8, &text, &bad) ? text : utf8;
 }
 
 bool UnknownCharset(const std::string& name) {

@@ -114,6 +114,29 @@ void SetBinary(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+const char kSeparator = '\\';
+
+bool IsFolder(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    // A reparse point (a link, a junction) is neither: it is not followed.
+    const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const bool folder_entry = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entries->push_back({name, !link && folder_entry, !link && !folder_entry});
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return true;
+}
+
 bool TempTextFile::Create(const std::string& bytes) {
   char folder[MAX_PATH + 1] = {};
   char name[MAX_PATH] = {};
@@ -230,6 +253,12 @@ std::string SystemTextToUtf8(const std::string& text) {
   std::string utf8;
   std::size_t bad = 0;
   return ConvertText(std::to_string(GetACP()), "UTF-8", text, &utf8, &bad) ? utf8 : text;
+}
+
+std::string Utf8ToSystemText(const std::string& utf8) {
+  std::string text;
+  std::size_t bad = 0;
+  return ConvertText("UTF-8", std::to_string(GetACP()), utf8, &text, &bad) ? text : utf8;
 }
 
 bool ConvertText(const std::string& from, const std::string& to, const std::string& in,
