@@ -24,6 +24,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -48,7 +49,7 @@ std::uint64_t RandomBits() {
   std::uint64_t bits = 0;
   if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == sizeof bits) return bits;
   // Early in boot, or a kernel without getrandom: time, process and a count.
-  static std::uint64_t counter = 0;
+  static std::atomic<std::uint64_t> counter{0};  // saves may run on several threads
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   bits = (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^ static_cast<std::uint64_t>(now.tv_sec) ^

@@ -31,6 +31,7 @@
 #include <aclapi.h>
 #include <ntsecapi.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -50,7 +51,7 @@ void SetSystemError(SystemError error) { SetLastError(error); }
 std::uint64_t RandomBits() {
   std::uint64_t bits = 0;
   if (RtlGenRandom(&bits, sizeof bits)) return bits;
-  static std::uint64_t counter = 0;
+  static std::atomic<std::uint64_t> counter{0};  // saves may run on several threads
   LARGE_INTEGER now{};
   QueryPerformanceCounter(&now);
   bits = static_cast<std::uint64_t>(now.QuadPart) ^

@@ -390,6 +390,9 @@ def test_many_files_and_folders():
           err.splitlines() == ['notes.txt: not a PNG file', 'missing.png: cannot read'], (rc, out, err))
     check('set -k on many files: the new value in each',
           all(run('get', '-k', 'Title', n)[1] == b'new' + NL.encode() for n in ('m1.png', 'm2.png', 'm3.png')))
+    rc, out, err = run('set', 'm1.png', os.path.join('.', 'm1.png'), '-k', 'Title=twice')
+    check('a file named twice is saved once', (rc, out) == (0, ('m1.png: written' + NL).encode()), (rc, out, err))
+    run('set', 'm1.png', '-k', 'Title=new')
     rc, out, err = run('set', 'm1.png', 'm2.png', '-k', 'Title=new')
     check('set -k of the value a file has leaves it', (rc, out) == (0, ('m1.png: unchanged' + NL +
                                                                       'm2.png: unchanged' + NL).encode()), out)

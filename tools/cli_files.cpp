@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <new>
+#include <set>
 #include <thread>
 
 #include "png/text_rendering.h"
@@ -228,6 +229,19 @@ bool ExpandFiles(const CliOptions& options, std::vector<std::string>* files) {
       ok = false;
     }
   }
+  // A file named twice (or found again below a folder) is handled once:
+  // two saves of one file at a time would undo each other.
+  std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
+  std::vector<std::string> once;
+  for (const std::string& path : *files) {
+    hostos::FileIdentity identity;
+    if (path != "-" && hostos::IdentityOf(path, &identity) &&
+        !seen.insert({identity.device, identity.file}).second) {
+      continue;
+    }
+    once.push_back(path);
+  }
+  *files = std::move(once);
   return ok;
 }
 
