@@ -14,7 +14,11 @@
 #include "platform/windows_types.h"
 
 #ifndef _WIN32
+#ifdef __cplusplus
 #define PNGC_SYSTEM_API extern "C" __attribute__((visibility("default")))
+#else
+#define PNGC_SYSTEM_API __attribute__((visibility("default")))
+#endif
 
 // A new block of `bytes` bytes, or NULL when memory cannot be had.
 PNGC_SYSTEM_API HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);

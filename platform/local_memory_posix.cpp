@@ -1,4 +1,5 @@
 // Stand-ins for KERNEL32's local-memory functions on systems without them.
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

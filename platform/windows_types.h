@@ -1,7 +1,8 @@
 // The few Windows types and constants that the plug-in's interface uses.
 // On Windows they come from <windows.h>; elsewhere this header stands in for
 // it with the same names and values, so that the core and the exports compile
-// unchanged on both. Nothing outside platform/ and plugin/ includes this.
+// unchanged on both. Nothing outside platform/ and plugin/ includes this; a
+// host includes it through plugin/pngcomment.h, in C or C++.
 #ifndef PNGCOMMENT_PLATFORM_WINDOWS_TYPES_H
 #define PNGCOMMENT_PLATFORM_WINDOWS_TYPES_H
 
@@ -11,20 +12,20 @@
 #endif
 #include <windows.h>
 #else
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 #define WINAPI
 
 typedef int BOOL;
-typedef std::uint32_t DWORD;
+typedef uint32_t DWORD;
 typedef unsigned int UINT;
 typedef void* LPVOID;
 typedef void* HANDLE;
 typedef void* HLOCAL;
 typedef void* HWND;
 typedef void* HINSTANCE;
-typedef std::size_t SIZE_T;
+typedef size_t SIZE_T;
 
 #ifndef TRUE
 #define TRUE 1
