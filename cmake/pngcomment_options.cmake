@@ -16,6 +16,18 @@ if(PNGCOMMENT_SANITIZE AND NOT WIN32)
   target_link_options(pngcomment_options INTERFACE ${pngcomment_sanitizers})
 endif()
 
+# The hardening Debian builds its packages with (dpkg-buildflags with
+# hardening=+all): stack protector, checked string and memory functions
+# where the optimiser can see sizes, relocations read-only after a
+# bind-now start. Not in sanitizer or fuzzing builds, whose interceptors
+# the checked functions would bypass.
+option(PNGCOMMENT_HARDEN "Build with Debian's hardening flags (native only)" ON)
+if(PNGCOMMENT_HARDEN AND NOT WIN32 AND NOT PNGCOMMENT_SANITIZE AND NOT PNGCOMMENT_FUZZ)
+  target_compile_options(pngcomment_options INTERFACE -fstack-protector-strong -Wformat -Werror=format-security
+                         $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+  target_link_options(pngcomment_options INTERFACE -Wl,-z,relro -Wl,-z,now)
+endif()
+
 if(WIN32)
   # Tests of Windows programs run through scripts/wine-run: they need Wine's
   # prefix and services (the wine_init fixture), and count as skipped when

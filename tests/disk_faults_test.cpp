@@ -79,7 +79,7 @@ TEST(DiskFaults, SavesOnAFatFileSystem) {
   EXPECT_NE(ReadFile(target).find("Title"), std::string::npos);
   EXPECT_EQ(ReadFile(made), ReadFile(target));
   EXPECT_EQ(Listing(mount_point), (std::set<std::string>{"image.png", "new.png"}));
-  std::system(("fusermount -u '" + mount_point + "'").c_str());
+  EXPECT_EQ(std::system(("fusermount -u '" + mount_point + "'").c_str()), 0);
   fs::remove_all(folder);
 }
 #else

@@ -593,7 +593,7 @@ TEST_F(SaveToFileTest, SavesWithoutProcAndBeyondPathMax) {
     }
     return SaveHere();
   }));
-  std::system(("rm -rf '" + folder_.string() + "'/d*").c_str());
+  EXPECT_EQ(std::system(("rm -rf '" + folder_.string() + "'/d*").c_str()), 0);
   if (geteuid() != 0) GTEST_SKIP() << "needs root to hide /proc";
   EXPECT_TRUE(InChild([] {
     return unshare(CLONE_NEWNS) == 0 &&

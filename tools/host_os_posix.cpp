@@ -18,7 +18,7 @@
 
 namespace hostos {
 
-const char* const kLibraryName = "libpngcomment.so";
+const char* const kLibraryName = PNGCOMMENT_LIBRARY_NAME;
 const char* const kLineEnd = "\n";
 const char* const kEndOfInputKey = "Ctrl-D";
 
