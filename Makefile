@@ -81,17 +81,15 @@ fuzz: deps
 fuzz-long: deps
 	scripts/fuzz --seconds $(FUZZ_LONG_SECONDS) --merge
 
-# Packages: a .deb of the native build, and a .zip of the 32-bit Windows
-# build (pngcomment.dll, pngcomment.exe, README.md, LICENSE), both left in
-# build/packages/.
+# Packages, left in build/packages/: the .deb files of the native build
+# (libpngcomment1, libpngcomment-dev, pngcomment) and the .zip of the 32-bit
+# Windows build (pngcomment.dll, pngcomment.exe and their documents). Their
+# presets build only what the packages hold, no tests or benchmarks.
 PACKAGES := $(CURDIR)/build/packages
 package: deps
-	@for preset in native win32; do \
-	  cmake --preset $$preset >/dev/null && cmake --build --preset $$preset || exit 1; \
-	done
 	@rm -rf $(PACKAGES)
-	cd build/native && cpack -G DEB -B $(PACKAGES)
-	cd build/win32 && cpack -G ZIP -B $(PACKAGES)
+	cmake --workflow --preset package-deb
+	cmake --workflow --preset package-zip
 	@rm -rf $(PACKAGES)/_CPack_Packages
 	@ls -l $(PACKAGES)
 
