@@ -70,7 +70,7 @@ def is_lead_byte(byte):
 
 def render_body(text):
     # The plug-in shows LF as CR LF and drops NULs; a Shift_JIS lead byte takes
-    # the next byte along as it is (unless that is a NUL), as the README says.
+    # the next byte along as it is (unless that is a NUL), as docs/host-reference.md says.
     out = bytearray()
     i = 0
     while i < len(text):
@@ -548,7 +548,7 @@ class LibpngSampleTest(unittest.TestCase):
 
 class KeywordRulesTest(unittest.TestCase):
     """A keyword longer than PNG allows (79 bytes), which the plug-in keeps
-    whole as the README says, and pngcheck rejects."""
+    whole as docs/host-reference.md says, and pngcheck rejects."""
 
     def setUp(self):
         # Done here, not in the test: a failure to write is then an error,

@@ -1,7 +1,7 @@
 // A model of what the plug-in must produce, for the fuzz targets, the
 // GoogleTest suites and the benchmarks alike: the comment text the reader
 // renders and the chunks the writer makes from an edited text. It is
-// written from the rules in README.md, not from the plug-in's code, and reads
+// written from the rules in docs/host-reference.md, not from the plug-in's code, and reads
 // chunks and zlib streams with png_builder.h, so that where the two disagree
 // one of them is wrong.
 #ifndef PNGCOMMENT_TESTS_SUPPORT_PNG_MODEL_H
