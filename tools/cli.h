@@ -100,16 +100,19 @@ bool ExpandFiles(const CliOptions& options, std::vector<std::string>* files);
 
 // One text chunk: tEXt or zTXt, which the plug-in shows and writes, or
 // iTXt, which this host reads and edits itself.
-struct TextChunk {
+// What a text chunk says, whether read from a file or planned for one.
+struct TextFields {
   pngc::ChunkKind kind = pngc::ChunkKind::kText;
-  std::string keyword;    // its bytes (iTXt: ISO-8859-1, by the PNG standard)
-  std::string text;       // as shown, LF line ends; iTXt: UTF-8
+  std::string keyword;  // its bytes (iTXt: ISO-8859-1, by the PNG standard)
+  std::string text;     // read: as shown, LF line ends; planned: as stored; iTXt: UTF-8
+  std::string language, translated_keyword;  // iTXt alone
+  bool compressed = false;                   // stored deflated
+};
+
+struct TextChunk : TextFields {
   std::string rendering;  // tEXt, zTXt: its section of the comment text
-  // iTXt alone: its fields as read, and where it stands.
-  std::string language, translated_keyword;
-  bool compressed = false;  // stored deflated
-  bool readable = true;     // false: fields cut short, or a broken stream
-  pngc::PngChunk chunk;
+  bool readable = true;   // false: fields cut short, or a broken stream
+  pngc::PngChunk chunk;   // where it stands
 };
 
 // True for the kinds the plug-in shows in its comment text.
@@ -162,12 +165,8 @@ bool CharsetKnown(const CliOptions& options);
 // ---- Editing texts (cli_write.cpp)
 
 // A text as a save writes it: an old chunk kept byte for byte, or a new one.
-struct PlannedText {
-  const TextChunk* old = nullptr;  // kept as it is; null: made from the fields
-  pngc::ChunkKind kind = pngc::ChunkKind::kText;
-  std::string keyword, text;  // as stored: the file's bytes; iTXt: UTF-8
-  std::string language, translated_keyword;
-  bool compressed = false;              // iTXt: deflated
+struct PlannedText : TextFields {
+  const TextChunk* old = nullptr;       // kept as it is; null: made from the fields
   const TextChunk* replaces = nullptr;  // an iTXt a new iTXt stands in for, in its place
 };
 // Every text of the file, kept.

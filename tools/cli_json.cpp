@@ -114,12 +114,7 @@ bool TextEntry(const TextChunk& text, const std::string& charset, Json* entry, s
 // A planned text's JSON entry, as the file would show it once saved.
 bool PlannedEntry(const PlannedText& planned, const std::string& charset, Json* entry) {
   TextChunk text;
-  text.kind = planned.kind;
-  text.keyword = planned.keyword;
-  text.text = planned.text;
-  text.language = planned.language;
-  text.translated_keyword = planned.translated_keyword;
-  text.compressed = planned.compressed;
+  static_cast<TextFields&>(text) = planned;
   std::string ignored;
   return TextEntry(text, charset, entry, &ignored);
 }

@@ -4,6 +4,7 @@
 // user gave.
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -248,13 +249,8 @@ std::vector<PlannedText> KeepAll(const PngFile& file) {
   std::vector<PlannedText> plan;
   for (const TextChunk& text : file.texts) {
     PlannedText kept;
+    static_cast<TextFields&>(kept) = text;
     kept.old = &text;
-    kept.kind = text.kind;
-    kept.keyword = text.keyword;
-    kept.text = text.text;
-    kept.language = text.language;
-    kept.translated_keyword = text.translated_keyword;
-    kept.compressed = text.compressed;
     plan.push_back(std::move(kept));
   }
   return plan;
@@ -511,6 +507,25 @@ int SetCommentText(const CliPlugin& plugin, const CliOptions& options) {
   return Finish(kExitOk);
 }
 
+// Loads each file the command line names (folders walked with -r) and
+// hands it to `save`, several files at once; a file that does not load is
+// reported and counts as failed. The exit status of the whole command.
+int SaveEach(const CliPlugin& plugin, const CliOptions& options,
+             const std::function<int(const std::string& path, const PngFile& file)>& save) {
+  std::vector<std::string> files;
+  const bool listed = ExpandFiles(options, &files);
+  const int status = ForEachFile(files, kSaveJobs, [&](const std::string& path) {
+    PngFile file;
+    std::string why;
+    if (!LoadPng(plugin, path, true, &file, &why)) {
+      Report(NameOf(path), why);
+      return kExitFailed;
+    }
+    return save(path, file);
+  });
+  return Finish(listed ? status : kExitFailed);
+}
+
 }  // namespace
 
 int RunSet(const CliPlugin& plugin, const CliOptions& options) {
@@ -537,15 +552,7 @@ int RunSet(const CliPlugin& plugin, const CliOptions& options) {
                        false, "-k " + value.keyword, value.keyword,
                        value.from_stdin ? stdin_text : value.text, ""});
   }
-  std::vector<std::string> files;
-  const bool listed = ExpandFiles(options, &files);
-  const int status = ForEachFile(files, kSaveJobs, [&](const std::string& path) {
-    PngFile file;
-    std::string why;
-    if (!LoadPng(plugin, path, true, &file, &why)) {
-      Report(NameOf(path), why);
-      return kExitFailed;
-    }
+  return SaveEach(plugin, options, [&](const std::string& path, const PngFile& file) {
     for (std::size_t d = 0; d < deleted.size(); ++d) {
       const auto held = std::any_of(file.texts.begin(), file.texts.end(), [&](const TextChunk& t) {
         return deleted[d](t.kind, t.keyword);
@@ -570,7 +577,6 @@ int RunSet(const CliPlugin& plugin, const CliOptions& options) {
     if (target != "-") Say(target + ": written");
     return kExitOk;
   });
-  return Finish(listed ? status : kExitFailed);
 }
 
 int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
@@ -643,15 +649,7 @@ int RunEdit(const CliPlugin& plugin, const CliOptions& options) {
 }
 
 int RunClear(const CliPlugin& plugin, const CliOptions& options) {
-  std::vector<std::string> files;
-  const bool listed = ExpandFiles(options, &files);
-  const int status = ForEachFile(files, kSaveJobs, [&](const std::string& path) {
-    PngFile file;
-    std::string why;
-    if (!LoadPng(plugin, path, true, &file, &why)) {
-      Report(NameOf(path), why);
-      return kExitFailed;
-    }
+  return SaveEach(plugin, options, [&](const std::string& path, const PngFile& file) {
     const std::string& target = options.out.empty() ? path : options.out;
     if (file.texts.empty() && target == path && path != "-") {
       Say(NameOf(path) + ": no text chunks, nothing written");
@@ -661,5 +659,4 @@ int RunClear(const CliPlugin& plugin, const CliOptions& options) {
     if (target != "-") Say(target + ": cleared");
     return kExitOk;
   });
-  return Finish(listed ? status : kExitFailed);
 }
