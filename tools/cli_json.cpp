@@ -344,9 +344,9 @@ int RunSetJson(const CliPlugin& plugin, const CliOptions& options) {
         return kExitFailed;
       }
       const std::string charset = encoding.charset;
-      const auto matches = [tag, charset](const PlannedText& text) {
+      const auto matches = [name = tag, charset](const PlannedText& text) {
         Json entry;
-        return PlannedEntry(text, charset, &entry) && TagOf(entry) == tag;
+        return PlannedEntry(text, charset, &entry) && TagOf(entry) == name;
       };
       changes.push_back({matches, value.is_null(), tag, KeywordOfTag(tag),
                          value.is_string() ? value.get<std::string>() : value.dump(), ""});
