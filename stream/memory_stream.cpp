@@ -78,12 +78,14 @@ std::uint8_t* TBitMemoryStream::Realloc(std::int32_t capacity) {
   if (memory_ != nullptr && wanted <= reserved_) return memory_;
   // Grow the storage by half again at least, so that appends past the
   // capacity reallocate only O(log n) times (one large write still takes
-  // just what it needs); fall back to the exact size when memory is short,
-  // as in a 32-bit process with 2 GiB of address space.
+  // just what it needs). Where memory is short, as in a 32-bit process with
+  // 2 GiB of address space, the extra is halved until a block can be had,
+  // down to the exact size: appends near the limit then still do not move
+  // the content on every write.
   const std::size_t generous = static_cast<std::size_t>(std::min<std::int64_t>(
       std::int64_t{kMaxStreamSize},
       std::max<std::int64_t>(capacity, static_cast<std::int64_t>(reserved_) * 3 / 2)));
-  for (const std::size_t size : {generous, wanted}) {
+  for (std::size_t size = generous;; size = wanted + (size - wanted) / 2) {
     void* block = memory_ != nullptr ? ReallocateBytes(memory_, size) : AllocateBytes(size);
     if (block != nullptr) {
       reserved_ = size;
