@@ -13,7 +13,7 @@ namespace pngfuzz {
 // cannot be rendered and ends the call with -4.
 constexpr std::size_t kMemoryLimit = pngc::kAllocationLimit;
 // What surely fits: a call whose texts come to less must not run out.
-constexpr std::size_t kSmall = std::size_t{256} << 10;
+constexpr std::size_t kSmall = std::size_t{32} << 10;
 
 // A fuzzing run, or a replay of the corpus it grew, fails the one allocation
 // or file-system step that the input's hash picks: the inputs are many. A
